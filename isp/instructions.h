@@ -1,0 +1,30 @@
+// The target's four-byte serial programming instructions, one function each.
+// Arguments are masked into their fields; bits outside a field are dropped.
+#pragma once
+
+#include <cstdint>
+
+namespace isp {
+
+// Returns true when the target echoes 0x53 in the third byte.
+bool programmingEnable();
+void chipErase();
+// i: 0 manufacturer, 1 flash size, 2 model. Returns the byte.
+std::uint8_t readSignatureByte(unsigned i);
+std::uint8_t readCalibrationByte();
+// Returns bits 5-0 of the fuse byte.
+std::uint8_t readFuseBits();
+// Returns the two lock bits in bits 2 and 1 (0x06: none programmed).
+std::uint8_t readLockBits();
+// a: flash byte address (wraps at 1024). Returns the byte.
+std::uint8_t readFlashByte(unsigned a);
+void writeFlashByte(unsigned a, unsigned d);
+// a: EEPROM address (wraps at 64). Returns the byte.
+std::uint8_t readEepromByte(unsigned a);
+void writeEepromByte(unsigned a, unsigned d);
+// Bits 3 and 2 always go out as 1.
+void writeFuseBits(unsigned f);
+// Bits 2 and 1 of l; a 0 programs that lock bit.
+void writeLockBits(unsigned l);
+
+}  // namespace isp

@@ -1,0 +1,46 @@
+// The target's programming pins on the port's lines, and the bit-level
+// transfer that clocks bytes and instructions over them.
+#pragma once
+
+#include <cstdint>
+
+namespace line {
+
+// The target's serial programming pins.
+enum class Pin { Sck, Mosi, Reset, Miso };
+
+// One four-byte serial programming instruction; the byte sent first is the
+// most significant.
+using IspInstruction = std::uint32_t;
+
+// Opens the port; returns true when open.
+bool open();
+
+// Drives an output pin to level 1 (set) or 0 (cleared): one platform call.
+void set(Pin pin, int level);
+
+// Reads MISO: one platform call; returns 0 or 1.
+int readMiso();
+
+// Lets the target run: RESET set.
+void releaseTarget();
+
+// Closes the port.
+void close();
+
+// Clocks b out MSB first; leaves SCK low and MOSI at bit 0 of b.
+void sendByte(std::uint8_t b);
+
+// Clocks b out while reading MISO; leaves SCK low and MOSI high. Returns the byte read.
+std::uint8_t exchangeByte(std::uint8_t b);
+
+// Clocks a byte in without touching MOSI; leaves SCK high. Returns the byte read.
+std::uint8_t receiveByte();
+
+// Sends all four bytes of w.
+void sendInstruction(IspInstruction w);
+
+// Sends the first three bytes of w and returns the byte clocked in as the fourth.
+std::uint8_t queryInstruction(IspInstruction w);
+
+}  // namespace line

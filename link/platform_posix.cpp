@@ -1,0 +1,120 @@
+// The POSIX serial port back end: the control lines through modem ioctls.
+//
+// "COM1:" stands for the device path fixed at build time (QUILLET_COM1_DEVICE).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "link/platform.h"
+
+#ifndef QUILLET_COM1_DEVICE
+#define QUILLET_COM1_DEVICE "/dev/ttyS0"
+#endif
+
+namespace platform {
+
+namespace {
+
+int fd = -1;
+
+// True when the kernel lists device number rdev among its consoles in
+// /proc/consoles ("ttyS0 -W- (EC p a) 4:64"). Toggling break on a serial
+// console can fire the kernel's magic SysRq, so such a port is never used.
+bool isConsole(dev_t rdev) {
+    std::FILE* consoles = std::fopen("/proc/consoles", "r");
+    if (consoles == nullptr) return false;
+    bool found = false;
+    char line[256];
+    while (!found && std::fgets(line, sizeof line, consoles) != nullptr) {
+        unsigned major = 0;
+        unsigned minor = 0;
+        const char* colon = nullptr;
+        for (const char* p = line; *p != '\0'; ++p) {
+            if (*p == ':') colon = p;
+        }
+        if (colon == nullptr) continue;
+        const char* start = colon;
+        while (start > line && start[-1] >= '0' && start[-1] <= '9') --start;
+        if (std::sscanf(start, "%u:%u", &major, &minor) == 2) {
+            found = makedev(major, minor) == rdev;
+        }
+    }
+    std::fclose(consoles);
+    return found;
+}
+
+// The same check through sysfs, where the active consoles are listed by name.
+bool isActiveConsole(dev_t rdev) {
+    std::FILE* active = std::fopen("/sys/class/tty/console/active", "r");
+    if (active == nullptr) return false;
+    bool found = false;
+    char name[64];
+    while (!found && std::fscanf(active, "%63s", name) == 1) {
+        char path[80];
+        std::snprintf(path, sizeof path, "/dev/%s", name);
+        struct stat st {};
+        found = ::stat(path, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
+    }
+    std::fclose(active);
+    return found;
+}
+
+bool usable(int candidate) {
+    struct stat st {};
+    if (::fstat(candidate, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return false;
+    if (::ioctl(candidate, TIOCEXCL) != 0) return false;
+    if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) return false;
+    int flags = ::fcntl(candidate, F_GETFL);
+    return flags != -1 && ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+bool open() {
+    // Non-blocking so that a port waiting for carrier does not hang the open.
+    int candidate = ::open(QUILLET_COM1_DEVICE, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (candidate < 0) return false;
+    if (!usable(candidate)) {
+        ::close(candidate);
+        return false;
+    }
+    fd = candidate;
+    return true;
+}
+
+void set(PortLine line, bool level) {
+    int bits = line == PortLine::Rts ? TIOCM_RTS : TIOCM_DTR;
+    if (line == PortLine::TxBreak) {
+        ::ioctl(fd, level ? TIOCSBRK : TIOCCBRK);
+    } else {
+        ::ioctl(fd, level ? TIOCMBIS : TIOCMBIC, &bits);
+    }
+}
+
+bool get(PortLine) {
+    int status = 0;
+    if (::ioctl(fd, TIOCMGET, &status) != 0) return false;
+    return (status & TIOCM_DSR) != 0;
+}
+
+void close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+void sleepMs(unsigned ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace platform

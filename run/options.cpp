@@ -1,0 +1,101 @@
+#include "run/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace run {
+
+namespace {
+
+bool isDecimal(char c) { return c >= '0' && c <= '9'; }
+
+int hexDigit(char c) {
+    if (isDecimal(c)) return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Hexadecimal digits from text up to end; false when there are none or
+// anything else stands between.
+bool readHexDigits(const char* text, const char* end, unsigned& value) {
+    if (text == end) return false;
+    value = 0;
+    for (; text != end; ++text) {
+        if (hexDigit(*text) < 0) return false;
+        value = (value * 16 + static_cast<unsigned>(hexDigit(*text))) & 0xFFu;
+    }
+    return true;
+}
+
+bool readDecimal(const char* text, unsigned& value) {
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    if (*text == '\0') return false;
+    value = 0;
+    for (; *text != '\0'; ++text) {
+        if (!isDecimal(*text)) return false;
+        value = (value * 10 + static_cast<unsigned>(*text - '0')) & 0xFFu;
+    }
+    if (negative) value = (0x100u - value) & 0xFFu;
+    return true;
+}
+
+bool isFuseOrLock(const char* arg) {
+    char c = arg[1];
+    return c == 'f' || c == 'F' || c == 'l' || c == 'L';
+}
+
+// A mistyped option rather than a path: "/f" or "/l" alone, or ":" as the third character.
+bool looksLikeOption(const char* arg) {
+    if (arg[1] == '\0') return false;
+    return (isFuseOrLock(arg) && arg[2] == '\0') || arg[2] == ':';
+}
+
+}  // namespace
+
+bool parseByte(const char* text, unsigned& value) {
+    while (*text == ' ' || *text == '\t') ++text;
+    const char* end = text + std::strlen(text);
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return readHexDigits(text + 2, end, value);
+    }
+    if (end != text && (end[-1] == 'h' || end[-1] == 'H')) {
+        return readHexDigits(text, end - 1, value);
+    }
+    return readDecimal(text, value);
+}
+
+void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] != '/') {
+            options.imagePath = arg;
+            continue;
+        }
+        // The character between the letter and the number is not looked at.
+        unsigned value = 0;
+        bool wellFormed = isFuseOrLock(arg) && arg[2] != '\0' && parseByte(arg + 3, value);
+        if (wellFormed && (arg[1] == 'f' || arg[1] == 'F')) {
+            options.fuseValue = value;
+            options.fuseGiven = true;
+        } else if (wellFormed) {
+            options.lockValue = value;
+            options.lockGiven = true;
+        } else if (slashPaths && !looksLikeOption(arg)) {
+            options.imagePath = arg;
+        } else {
+            std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
+        }
+    }
+}
+
+image::MemoryKind memoryKindOf(const char* path) {
+    const char* dot = std::strrchr(path, '.');
+    if (dot == nullptr) return image::MemoryKind::Flash;
+    char next = dot[1];
+    bool flash = next == '\0' || next == 'h' || next == 'H';
+    return flash ? image::MemoryKind::Flash : image::MemoryKind::Eeprom;
+}
+
+}  // namespace run

@@ -1,0 +1,30 @@
+// The command line: fuse and lock options, the image path, the memory kind.
+#pragma once
+
+#include "image/hex.h"
+
+namespace run {
+
+struct ProgramOptions {
+    unsigned fuseValue = 0xF3;
+    bool fuseGiven = false;
+    unsigned lockValue = 0x06;
+    bool lockGiven = false;
+    const char* imagePath = nullptr;
+};
+
+// Fills options from argv[1] to argv[argc - 1], printing each illegal
+// parameter. With slashPaths (POSIX) an argument that begins with "/" and is
+// not a fuse or lock option may be the image path.
+void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
+
+// Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed
+// hexadecimal or h-suffixed hexadecimal, and nothing after; kept modulo 256.
+// Returns false for anything else.
+bool parseByte(const char* text, unsigned& value);
+
+// Flash when the character after the path's last "." is "h" or "H", or there
+// is none; EEPROM otherwise.
+image::MemoryKind memoryKindOf(const char* path);
+
+}  // namespace run

@@ -1,0 +1,16 @@
+#include "tests/support.h"
+
+#include "link/line.h"
+#include "link/platform.h"
+
+namespace testsupport {
+
+void enterProgrammingMode() {
+    line::set(line::Pin::Mosi, 1);
+    line::set(line::Pin::Sck, 0);
+    line::set(line::Pin::Reset, 1);
+    line::set(line::Pin::Reset, 0);
+    platform::sleepMs(25);
+}
+
+}  // namespace testsupport
