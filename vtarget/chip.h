@@ -116,7 +116,7 @@ class Chip {
     unsigned frameOffset_;   // samples counted in the first frame after entering
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
-    bool enabled_ = false;  // a Programming Enable has been answered since RESET fell
+    bool enabled_ = false;  // in step with the host: instructions act
     std::uint64_t now_ = 0, sleep_ = 0, resetFellAt_ = 0, busyUntil_ = 0;
     unsigned bit_ = 0;          // samples taken in the current frame
     std::uint32_t shift_ = 0;   // bits sampled so far

@@ -1,0 +1,350 @@
+#include "vtarget/chip.h"
+
+namespace vtarget {
+
+namespace {
+
+constexpr std::uint64_t kSettleUs = 20000;
+constexpr std::uint8_t kUnlocked = 0x06;
+
+const char* const kKindNames[] = {
+    "programming_enable", "chip_erase",   "read_signature", "read_calibration",
+    "read_fuse",          "read_lock",    "read_flash",     "write_flash",
+    "read_eeprom",        "write_eeprom", "write_fuse",     "write_lock",
+};
+
+std::uint8_t byteOf(std::uint32_t word, int index) {
+    return static_cast<std::uint8_t>(word >> (8 * (3 - index)));
+}
+
+// Byte address of a flash instruction: a 9-bit word address in b2 bit 0 and b3,
+// and the high/low byte select in bit 3 of b1.
+unsigned flashAddress(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
+    unsigned word = (static_cast<unsigned>(b2 & 0x01) << 8) | b3;
+    return word * 2 + ((b1 >> 3) & 1);
+}
+
+}  // namespace
+
+bool signatureOfModel(int model, std::array<std::uint8_t, 3>& signature) {
+    std::uint8_t last;
+    switch (model) {
+        case 10:
+            last = 0x03;
+            break;
+        case 11:
+            last = 0x04;
+            break;
+        case 12:
+            last = 0x05;
+            break;
+        case 15:
+            last = 0x06;
+            break;
+        default:
+            return false;
+    }
+    signature = {0x1E, 0x90, last};
+    return true;
+}
+
+Chip::Chip(const Config& config)
+    : config_(config),
+      flash_(config.flash),
+      eeprom_(config.eeprom),
+      fuse_(config.fuse),
+      lockBits_(config.lock & kUnlocked) {
+    // Each failed host attempt is 33 edges, so attempt n starts n-1 samples
+    // further into the chip's 32-bit framing; start the framing that far back.
+    int attempt = config.syncAttempt >= 1 && config.syncAttempt <= 32 ? config.syncAttempt : 1;
+    frameOffset_ = static_cast<unsigned>((33 - attempt) % 32);
+}
+
+void Chip::traceLine(const char* what, unsigned value) {
+    if (!config_.trace) return;
+    trace_.push_back(std::string(what) + " " + std::to_string(value));
+}
+
+void Chip::setPin(Pin pin, bool level) {
+    ++lineCalls_;
+    switch (pin) {
+        case Pin::Sck:
+            traceLine("SCK", level);
+            if (level != sck_) {
+                sck_ = level;
+                onSck(level);
+            }
+            break;
+        case Pin::Mosi:
+            traceLine("MOSI", level);
+            mosi_ = level;
+            break;
+        case Pin::Reset:
+            traceLine("RESET", level);
+            if (level != reset_) {
+                reset_ = level;
+                onReset(level);
+            }
+            break;
+    }
+}
+
+bool Chip::readMiso() {
+    ++statusReads_;
+    traceLine("MISO", miso_);
+    return miso_;
+}
+
+void Chip::sleepMs(unsigned ms) {
+    traceLine("SLEEP", ms);
+    now_ += std::uint64_t{ms} * 1000;
+    sleep_ += std::uint64_t{ms} * 1000;
+}
+
+void Chip::advanceUs(std::uint64_t us) {
+    now_ += us;
+}
+
+void Chip::onReset(bool level) {
+    miso_ = false;
+    if (level) {
+        programming_ = false;
+        return;
+    }
+    // RESET falling with SCK high does not enter programming mode.
+    if (sck_ || config_.absent) return;
+    programming_ = true;
+    // Only a chip framed in step from the start acts before it answers a Programming
+    // Enable; the shifted words an out-of-step chip frames must not act as instructions.
+    enabled_ = config_.syncAttempt == 1;
+    resetFellAt_ = now_;
+    bit_ = frameOffset_;
+    shift_ = 0;
+    output_ = 0;
+}
+
+void Chip::onSck(bool level) {
+    if (!programming_) return;
+    if (level) {
+        sample();
+    } else {
+        miso_ = (output_ >> (31 - bit_)) & 1;
+    }
+}
+
+void Chip::sample() {
+    shift_ = (shift_ << 1) | (mosi_ ? 1u : 0u);
+    ++bit_;
+    if (bit_ == 16 || bit_ == 24) decideOutput();
+    if (bit_ == 32) {
+        std::uint32_t word = shift_;
+        bit_ = 0;
+        shift_ = 0;
+        output_ = 0;
+        execute(word);
+    }
+}
+
+bool Chip::settled() const {
+    return now_ - resetFellAt_ >= kSettleUs;
+}
+
+void Chip::decideOutput() {
+    if (!settled()) return;
+    if (bit_ == 16) {
+        if (config_.syncAttempt != 0 && (shift_ & 0xFFFF) == 0xAC53) output_ |= 0x53u << 8;
+        return;
+    }
+    std::uint8_t value;
+    if (enabled_ && readResult(shift_, value)) output_ |= value;
+}
+
+bool Chip::readResult(std::uint32_t firstThree, std::uint8_t& value) const {
+    auto b1 = static_cast<std::uint8_t>(firstThree >> 16);
+    auto b2 = static_cast<std::uint8_t>(firstThree >> 8);
+    auto b3 = static_cast<std::uint8_t>(firstThree);
+    bool readBack = lockBits_ == 0;  // both lock bits programmed
+    switch (b1) {
+        case 0x20:
+        case 0x28: {
+            unsigned address = flashAddress(b1, b2, b3);
+            auto stuck = config_.stuckFlash.find(address);
+            value = readBack                            ? b3
+                    : stuck != config_.stuckFlash.end() ? stuck->second
+                                                        : flash_[address];
+            break;
+        }
+        case 0xA0: {
+            unsigned address = b3 % kEepromBytes;
+            auto stuck = config_.stuckEeprom.find(address);
+            value = readBack                             ? b3
+                    : stuck != config_.stuckEeprom.end() ? stuck->second
+                                                         : eeprom_[address];
+            break;
+        }
+        case 0x30:
+            value = readBack ? b3 : (b3 & 3) == 3 ? 0xFF : config_.signature[b3 & 3];
+            break;
+        case 0x38:
+            value = config_.calibration;
+            break;
+        case 0x50:
+            value = fuse_;
+            break;
+        case 0x58:
+            value = static_cast<std::uint8_t>(0xF9 | lockBits_);
+            break;
+        default:
+            return false;
+    }
+    if (busy()) value = 0xFF;
+    return true;
+}
+
+void Chip::execute(std::uint32_t word) {
+    words_.push_back(word);
+    if (!settled()) {
+        violations_.emplace_back("instruction before reset settled");
+        return;
+    }
+    std::uint8_t b1 = byteOf(word, 0), b2 = byteOf(word, 1), b3 = byteOf(word, 2),
+                 b4 = byteOf(word, 3);
+    bool enable = b1 == 0xAC && b2 == 0x53;
+    if (enable && config_.syncAttempt != 0) enabled_ = true;
+    if (!enabled_) return;
+
+    bool wasBusy = busy();
+    if (wasBusy) violations_.emplace_back("instruction while busy");
+    bool writable = !wasBusy && lockBits_ == kUnlocked;
+
+    Kind kind;
+    switch (b1) {
+        case 0xAC:
+            if (enable) {
+                kind = kProgrammingEnable;
+                break;
+            }
+            switch (b2 >> 5) {
+                case 4:
+                    kind = kChipErase;
+                    if (wasBusy) break;
+                    flash_.fill(0xFF);
+                    eeprom_.fill(0xFF);
+                    if (!config_.stubbornLock) lockBits_ = kUnlocked;
+                    startBusy(config_.eraseUs);
+                    break;
+                case 5:
+                    kind = kWriteFuse;
+                    if (!wasBusy) fuse_ = b4;
+                    break;
+                case 7:
+                    kind = kWriteLock;
+                    if (!wasBusy) lockBits_ &= b2 & kUnlocked;
+                    break;
+                default:
+                    ++unknown_;
+                    return;
+            }
+            break;
+        case 0x20:
+        case 0x28:
+            kind = kReadFlash;
+            break;
+        case 0x40:
+        case 0x48:
+            kind = kWriteFlash;
+            if (!writable) break;
+            flash_[flashAddress(b1, b2, b3)] &= b4;
+            startBusy(config_.flashWriteUs);
+            break;
+        case 0xA0:
+            kind = kReadEeprom;
+            break;
+        case 0xC0:
+            kind = kWriteEeprom;
+            if (!writable) break;
+            eeprom_[b3 % kEepromBytes] = b4;
+            startBusy(config_.eepromWriteUs);
+            break;
+        case 0x30:
+            kind = kReadSignature;
+            break;
+        case 0x38:
+            kind = kReadCalibration;
+            break;
+        case 0x50:
+            kind = kReadFuse;
+            break;
+        case 0x58:
+            kind = kReadLock;
+            break;
+        default:
+            ++unknown_;
+            return;
+    }
+    ++counts_[kind];
+}
+
+std::uint64_t Chip::nowUs() const {
+    return now_;
+}
+std::uint64_t Chip::sleepUs() const {
+    return sleep_;
+}
+const std::array<std::uint8_t, kFlashBytes>& Chip::flash() const {
+    return flash_;
+}
+const std::array<std::uint8_t, kEepromBytes>& Chip::eeprom() const {
+    return eeprom_;
+}
+std::uint8_t Chip::fuse() const {
+    return fuse_;
+}
+std::uint8_t Chip::lock() const {
+    return lockBits_;
+}
+bool Chip::inProgrammingMode() const {
+    return programming_;
+}
+
+bool Chip::pinLevel(Pin pin) const {
+    switch (pin) {
+        case Pin::Sck:
+            return sck_;
+        case Pin::Mosi:
+            return mosi_;
+        case Pin::Reset:
+            return reset_;
+    }
+    return false;
+}
+
+std::uint64_t Chip::lineCalls() const {
+    return lineCalls_;
+}
+std::uint64_t Chip::statusReads() const {
+    return statusReads_;
+}
+std::uint64_t Chip::unknownInstructions() const {
+    return unknown_;
+}
+
+const std::map<std::string, std::uint64_t>& Chip::instructions() const {
+    // Counts only grow, so refreshing the entries keeps earlier references valid.
+    for (int k = 0; k < kKinds; ++k) {
+        if (counts_[k] != 0) instructions_[kKindNames[k]] = counts_[k];
+    }
+    return instructions_;
+}
+
+const std::vector<std::string>& Chip::violations() const {
+    return violations_;
+}
+const std::vector<std::string>& Chip::trace() const {
+    return trace_;
+}
+const std::vector<std::uint32_t>& Chip::words() const {
+    return words_;
+}
+
+}  // namespace vtarget
