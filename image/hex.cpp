@@ -59,7 +59,8 @@ int hexValue(int c) {
 }
 
 void skipBlanks(Reader& r) {
-    while (isBlank(peek(r))) take(r);
+    while (isBlank(peek(r)))
+        take(r);
 }
 
 // Skips blanks, then takes up to `digits` hexadecimal digits. Returns false
@@ -91,13 +92,20 @@ enum class Status { Ok, NoStart, BadHeader, BadData, BadChecksum, UnknownType, O
 
 const char* reasonOf(Status status) {
     switch (status) {
-        case Status::NoStart: return "no record start";
-        case Status::BadHeader: return "unreadable header";
-        case Status::BadData: return "unreadable data";
-        case Status::BadChecksum: return "checksum mismatch";
-        case Status::UnknownType: return "unknown record type";
-        case Status::OutOfRange: return "address out of range";
-        case Status::Ok: break;
+        case Status::NoStart:
+            return "no record start";
+        case Status::BadHeader:
+            return "unreadable header";
+        case Status::BadData:
+            return "unreadable data";
+        case Status::BadChecksum:
+            return "checksum mismatch";
+        case Status::UnknownType:
+            return "unknown record type";
+        case Status::OutOfRange:
+            return "address out of range";
+        case Status::Ok:
+            break;
     }
     return "";
 }
@@ -173,8 +181,9 @@ bool writeRecord(const Record& record, MemoryKind kind, bool& verified) {
             platform::sleepMs(kWriteSettleMs);
             unsigned got = isp::readFlashByte(a);
             if (got != wanted) {
-                std::fprintf(stderr, ">>> Error verifying flash at %04X. waited %02x <> readed %02x\n",
-                             a, wanted, got);
+                std::fprintf(stderr,
+                             ">>> Error verifying flash at %04X. waited %02x <> readed %02x\n", a,
+                             wanted, got);
                 verified = false;
             }
         } else {

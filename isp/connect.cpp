@@ -44,7 +44,8 @@ bool connect() {
         }
     }
     if (!synchronised) {
-        std::fprintf(stderr, ">>>Sync error (possibly disconnected device). Programming canceled!\n");
+        std::fprintf(stderr,
+                     ">>>Sync error (possibly disconnected device). Programming canceled!\n");
         return false;
     }
 
@@ -76,8 +77,9 @@ int identify() {
         return 0;
     }
     if (size != 0x90) {
-        std::fprintf(stderr,
-                     ">>> Wanted Atmel device must have exactly 1 KB flash! Programming canceled!\n");
+        std::fprintf(
+            stderr,
+            ">>> Wanted Atmel device must have exactly 1 KB flash! Programming canceled!\n");
         return 0;
     }
     for (const SupportedModel& supported : kSupportedModels) {

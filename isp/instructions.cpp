@@ -29,7 +29,9 @@ bool programmingEnable() {
 }
 
 // AC 9F FF FF
-void chipErase() { line::sendInstruction(word(0xAC, 0x9F, 0xFF, 0xFF)); }
+void chipErase() {
+    line::sendInstruction(word(0xAC, 0x9F, 0xFF, 0xFF));
+}
 
 // 30 00 0i rr
 std::uint8_t readSignatureByte(unsigned i) {
@@ -37,7 +39,9 @@ std::uint8_t readSignatureByte(unsigned i) {
 }
 
 // 38 00 00 rr
-std::uint8_t readCalibrationByte() { return line::queryInstruction(word(0x38, 0x00, 0x00, 0x00)); }
+std::uint8_t readCalibrationByte() {
+    return line::queryInstruction(word(0x38, 0x00, 0x00, 0x00));
+}
 
 // 50 00 00 rr
 std::uint8_t readFuseBits() {
@@ -50,10 +54,14 @@ std::uint8_t readLockBits() {
 }
 
 // 20|28 0a aa rr
-std::uint8_t readFlashByte(unsigned a) { return line::queryInstruction(flashWord(0x20, a, 0x00)); }
+std::uint8_t readFlashByte(unsigned a) {
+    return line::queryInstruction(flashWord(0x20, a, 0x00));
+}
 
 // 40|48 0a aa dd
-void writeFlashByte(unsigned a, unsigned d) { line::sendInstruction(flashWord(0x40, a, d)); }
+void writeFlashByte(unsigned a, unsigned d) {
+    line::sendInstruction(flashWord(0x40, a, d));
+}
 
 // A0 00 aa rr
 std::uint8_t readEepromByte(unsigned a) {
@@ -66,7 +74,9 @@ void writeEepromByte(unsigned a, unsigned d) {
 }
 
 // AC A0 00 ff|0C
-void writeFuseBits(unsigned f) { line::sendInstruction(word(0xAC, 0xA0, 0x00, (f & 0xFFu) | 0x0Cu)); }
+void writeFuseBits(unsigned f) {
+    line::sendInstruction(word(0xAC, 0xA0, 0x00, (f & 0xFFu) | 0x0Cu));
+}
 
 // AC F9|ll 00 00
 void writeLockBits(unsigned l) {

@@ -38,15 +38,25 @@ platform::PortLine portLineOf(Pin pin) {
 
 }  // namespace
 
-bool open() { return platform::open(); }
+bool open() {
+    return platform::open();
+}
 
-void set(Pin pin, int level) { platform::set(portLineOf(pin), level != 0); }
+void set(Pin pin, int level) {
+    platform::set(portLineOf(pin), level != 0);
+}
 
-int readMiso() { return platform::get(portLineOf(Pin::Miso)) ? 1 : 0; }
+int readMiso() {
+    return platform::get(portLineOf(Pin::Miso)) ? 1 : 0;
+}
 
-void releaseTarget() { set(Pin::Reset, 1); }
+void releaseTarget() {
+    set(Pin::Reset, 1);
+}
 
-void close() { platform::close(); }
+void close() {
+    platform::close();
+}
 
 void sendByte(std::uint8_t b) {
     for (int bit = 7; bit >= 0; --bit) {

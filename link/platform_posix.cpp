@@ -42,7 +42,8 @@ bool isConsole(dev_t rdev) {
         }
         if (colon == nullptr) continue;
         const char* start = colon;
-        while (start > line && start[-1] >= '0' && start[-1] <= '9') --start;
+        while (start > line && start[-1] >= '0' && start[-1] <= '9')
+            --start;
         if (std::sscanf(start, "%u:%u", &major, &minor) == 2) {
             found = makedev(major, minor) == rdev;
         }

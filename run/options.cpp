@@ -7,7 +7,9 @@ namespace run {
 
 namespace {
 
-bool isDecimal(char c) { return c >= '0' && c <= '9'; }
+bool isDecimal(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hexDigit(char c) {
     if (isDecimal(c)) return c - '0';
@@ -55,7 +57,8 @@ bool looksLikeOption(const char* arg) {
 }  // namespace
 
 bool parseByte(const char* text, unsigned& value) {
-    while (*text == ' ' || *text == '\t') ++text;
+    while (*text == ' ' || *text == '\t')
+        ++text;
     const char* end = text + std::strlen(text);
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         return readHexDigits(text + 2, end, value);

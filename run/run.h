@@ -6,12 +6,12 @@
 namespace run {
 
 enum ExitCode : int {
-    kSuccess = 0,         // image written and every byte verified
-    kUsage = 1,           // no arguments or no image path
-    kNoPort = 2,          // the serial port cannot be opened
-    kNoSync = 3,          // the target did not synchronise
-    kBadImage = 4,        // the image cannot be opened or read
-    kNotProgrammed = 5,   // synchronised, but the image was not all written and verified
+    kSuccess = 0,        // image written and every byte verified
+    kUsage = 1,          // no arguments or no image path
+    kNoPort = 2,         // the serial port cannot be opened
+    kNoSync = 3,         // the target did not synchronise
+    kBadImage = 4,       // the image cannot be opened or read
+    kNotProgrammed = 5,  // synchronised, but the image was not all written and verified
 };
 
 // Runs the program on the arguments as main() receives them; the operator's

@@ -30,10 +30,17 @@ bool open() {
 void set(PortLine line, bool level) {
     if (vtarget::attached == nullptr) return;
     switch (line) {
-        case PortLine::Rts: vtarget::attached->setPin(vtarget::Pin::Sck, level); break;
-        case PortLine::Dtr: vtarget::attached->setPin(vtarget::Pin::Reset, level); break;
-        case PortLine::TxBreak: vtarget::attached->setPin(vtarget::Pin::Mosi, level); break;
-        case PortLine::Dsr: break;
+        case PortLine::Rts:
+            vtarget::attached->setPin(vtarget::Pin::Sck, level);
+            break;
+        case PortLine::Dtr:
+            vtarget::attached->setPin(vtarget::Pin::Reset, level);
+            break;
+        case PortLine::TxBreak:
+            vtarget::attached->setPin(vtarget::Pin::Mosi, level);
+            break;
+        case PortLine::Dsr:
+            break;
     }
 }
 
@@ -41,7 +48,9 @@ bool get(PortLine line) {
     return vtarget::attached != nullptr && line == PortLine::Dsr && vtarget::attached->readMiso();
 }
 
-void close() { vtarget::opened = false; }
+void close() {
+    vtarget::opened = false;
+}
 
 void sleepMs(unsigned ms) {
     if (vtarget::attached != nullptr) vtarget::attached->sleepMs(ms);
