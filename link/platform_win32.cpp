@@ -47,6 +47,8 @@ void close() {
 }
 
 // Blocks for at least ms milliseconds.
-void sleepMs(unsigned ms) { Sleep(ms); }
+void sleepMs(unsigned ms) {
+    Sleep(ms);
+}
 
 }  // namespace platform
