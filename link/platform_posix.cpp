@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -24,6 +25,10 @@ namespace platform {
 namespace {
 
 int fd = -1;
+
+// How long before a sleep's deadline the clock is watched instead: a little
+// more than the wake-up latency of a typical kernel.
+constexpr std::uint64_t kSpinNs = 300000;
 
 // True when the kernel lists device number rdev among its consoles in
 // /proc/consoles ("ttyS0 -W- (EC p a) 4:64"). Toggling break on a serial
@@ -78,6 +83,19 @@ bool usable(int candidate) {
     return flags != -1 && ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
+std::uint64_t monotonicNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+void sleepNs(std::uint64_t ns) {
+    timespec left{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 bool open() {
@@ -113,8 +131,19 @@ void close() {
 }
 
 void sleepMs(unsigned ms) {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    // The kernel wakes a sleeper some way past its time. Sleep until shortly
+    // before the deadline, then watch the clock; a clock that stands still
+    // (virtual time) gets the rest as a plain sleep.
+    std::uint64_t deadline = monotonicNs() + std::uint64_t{ms} * 1000000u;
+    std::uint64_t now = monotonicNs();
+    if (deadline - now > kSpinNs) sleepNs(deadline - now - kSpinNs);
+    std::uint64_t last = 0;
+    while ((now = monotonicNs()) < deadline) {
+        if (now == last) {
+            sleepNs(deadline - now);
+            break;
+        }
+        last = now;
     }
 }
 
