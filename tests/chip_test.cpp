@@ -300,48 +300,4 @@ TEST(Chip, LockBitsProtectMemories) {
     }
 }
 
-TEST(Chip, AbsentChipNeverAnswers) {
-    Config config;
-    config.absent = true;
-    Chip chip(config);
-    enter(chip);
-    EXPECT_FALSE(chip.inProgrammingMode());
-    EXPECT_EQ(sync(chip), 0);
-    EXPECT_TRUE(chip.words().empty());
-    EXPECT_TRUE(chip.instructions().empty());
-    EXPECT_EQ(chip.lineCalls(), 2u + 32 * (32 * 3 + 2));
-}
-
-TEST(Chip, CountsAndTracesEveryCall) {
-    for (bool trace : {false, true}) {
-        Config config;
-        config.trace = trace;
-        Chip chip(config);
-        chip.setPin(Pin::Reset, false);
-        chip.sleepMs(20);
-        chip.advanceUs(5);
-        chip.setPin(Pin::Mosi, true);
-        chip.setPin(Pin::Sck, true);
-        chip.readMiso();
-        chip.setPin(Pin::Sck, false);
-        EXPECT_EQ(chip.lineCalls(), 4u);
-        EXPECT_EQ(chip.statusReads(), 1u);
-        EXPECT_EQ(chip.sleepUs(), 20000u);
-        EXPECT_EQ(chip.nowUs(), 20005u);
-        EXPECT_TRUE(chip.pinLevel(Pin::Mosi));
-        const std::vector<std::string> lines{"RESET 0", "SLEEP 20", "MOSI 1",
-                                             "SCK 1",   "MISO 0",   "SCK 0"};
-        EXPECT_EQ(chip.trace(), trace ? lines : std::vector<std::string>());
-    }
-}
-
-TEST(Chip, SignatureOfModel) {
-    std::array<std::uint8_t, 3> signature{};
-    for (auto [model, last] : {std::pair{10, 0x03}, {11, 0x04}, {12, 0x05}, {15, 0x06}}) {
-        ASSERT_TRUE(vtarget::signatureOfModel(model, signature));
-        EXPECT_EQ(signature, (std::array<std::uint8_t, 3>{0x1E, 0x90, std::uint8_t(last)}));
-    }
-    EXPECT_FALSE(vtarget::signatureOfModel(13, signature));
-}
-
 }  // namespace

@@ -128,16 +128,4 @@ TEST(ProgrammingEnable, IsTrueOnlyForTheEcho) {
     EXPECT_FALSE(isp::programmingEnable());
 }
 
-TEST(WriteThenRead, FlashAndEepromRoundTrip) {
-    AttachedChip target;
-    testsupport::enterProgrammingMode();
-    isp::writeFlashByte(0x0155, 0x3C);
-    target.chip.sleepMs(10);
-    isp::writeEepromByte(0x2A, 0xC3);
-    target.chip.sleepMs(10);
-    EXPECT_EQ(isp::readFlashByte(0x0155), 0x3C);
-    EXPECT_EQ(isp::readFlashByte(0x0154), 0xFF);
-    EXPECT_EQ(isp::readEepromByte(0x2A), 0xC3);
-}
-
 }  // namespace
