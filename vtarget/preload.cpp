@@ -15,6 +15,12 @@
 // Descriptors are followed by number: a dup of the served descriptor is a
 // plain pseudo-terminal.
 //
+// With serve-ptys, a pseudo-terminal slave that the process did not open
+// through the library is served too, from its first modem-line call on (on a
+// pseudo-terminal such a call does nothing or fails). Wine needs it: its
+// server opens the port and hands the descriptor to the program's process,
+// which makes the modem-line calls.
+//
 // Settings come from VTARGET (see preload_config.h); a bad one ends the
 // process with exit code 125 before main runs.
 
@@ -23,9 +29,11 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/major.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
@@ -143,6 +151,28 @@ bool isVirtualClock(clockid_t clock) {
     }
 }
 
+// The requests that drive or read the lines.
+bool isLineRequest(unsigned long request) {
+    switch (request) {
+        case TIOCMBIS:
+        case TIOCMBIC:
+        case TIOCMSET:
+        case TIOCMGET:
+        case TIOCSBRK:
+        case TIOCCBRK:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isPtySlave(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    unsigned kind = major(st.st_rdev);
+    return kind >= UNIX98_PTY_SLAVE_MAJOR && kind < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT;
+}
+
 bool isWallClock(clockid_t clock) {
     return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
 }
@@ -171,6 +201,9 @@ Config chipConfig(const PreloadOptions& options) {
     config.trace = !options.traceOut.empty();
     return config;
 }
+
+// The master of an adopted descriptor: it is in another process.
+constexpr int kNoMaster = -1;
 
 class Shim {
   public:
@@ -233,8 +266,16 @@ class Shim {
 
     bool isServed(int fd) const { return masters_.count(fd) != 0; }
 
+    // Takes fd on as the served port when serve-ptys lets this call do it.
+    bool adopts(int fd, unsigned long request) {
+        if (!options_.servePtys || !isLineRequest(request) || !isPtySlave(fd)) return false;
+        masters_[fd] = kNoMaster;
+        used_ = true;
+        return true;
+    }
+
     int close(int fd) {
-        realClose(masters_[fd]);
+        if (masters_[fd] != kNoMaster) realClose(masters_[fd]);
         masters_.erase(fd);
         int result = realClose(fd);
         flushSleeps();
@@ -243,14 +284,8 @@ class Shim {
     }
 
     int ioctl(int fd, unsigned long request, void* arg) {
+        if (isLineRequest(request)) return lineCall(request, static_cast<int*>(arg));
         switch (request) {
-            case TIOCMBIS:
-            case TIOCMBIC:
-            case TIOCMSET:
-            case TIOCMGET:
-            case TIOCSBRK:
-            case TIOCCBRK:
-                return lineCall(request, static_cast<int*>(arg));
             case TIOCEXCL:
             case TIOCNXCL:
             case TCGETS:
@@ -623,8 +658,8 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
     vtarget::Shim* shim = vtarget::shim();
     if (shim == nullptr) return vtarget::realIoctl(fd, request, arg);
     std::lock_guard<std::recursive_mutex> lock(shim->mutex());
-    return shim->isServed(fd) ? shim->ioctl(fd, request, arg)
-                              : vtarget::realIoctl(fd, request, arg);
+    return shim->isServed(fd) || shim->adopts(fd, request) ? shim->ioctl(fd, request, arg)
+                                                           : vtarget::realIoctl(fd, request, arg);
 }
 
 __attribute__((visibility("default"))) int nanosleep(const timespec* request, timespec* remaining) {

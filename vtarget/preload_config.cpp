@@ -66,12 +66,14 @@ bool apply(const std::string& key, const std::string& value, bool hasValue, Prel
            std::string& error) {
     Config& chip = options.chip;
     std::uint64_t number = 0;
-    if (key == "absent" || key == "stubborn-lock" || key == "realtime" || key == "no-port") {
+    if (key == "absent" || key == "stubborn-lock" || key == "realtime" || key == "no-port" ||
+        key == "serve-ptys") {
         if (hasValue) return false;
         if (key == "absent") chip.absent = true;
         if (key == "stubborn-lock") chip.stubbornLock = true;
         if (key == "realtime") options.realtime = true;
         if (key == "no-port") options.noPort = true;
+        if (key == "serve-ptys") options.servePtys = true;
         return true;
     }
     if (key == "model") {
@@ -123,10 +125,10 @@ bool apply(const std::string& key, const std::string& value, bool hasValue, Prel
 
 bool knownKey(const std::string& key) {
     static const char* const kKeys[] = {
-        "model",    "signature",  "calibration", "fuse",          "lock",     "sync",
-        "absent",   "stuck",      "eestuck",     "stubborn-lock", "flash-us", "eeprom-us",
-        "erase-us", "call-us",    "flash-in",    "eeprom-in",     "port",     "no-port",
-        "realtime", "fail-after", "state-out",   "trace-out",
+        "model",    "signature",  "calibration", "fuse",          "lock",       "sync",
+        "absent",   "stuck",      "eestuck",     "stubborn-lock", "flash-us",   "eeprom-us",
+        "erase-us", "call-us",    "flash-in",    "eeprom-in",     "port",       "no-port",
+        "realtime", "fail-after", "state-out",   "trace-out",     "serve-ptys",
     };
     for (const char* known : kKeys) {
         if (key == known) return true;

@@ -57,9 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
              }},
         Good{"sync=32", [](auto& o) { return o.chip.syncAttempt == 32; }},
         Good{"sync=never", [](auto& o) { return o.chip.syncAttempt == 0; }},
-        Good{
-            "absent,stubborn-lock,realtime,no-port",
-            [](auto& o) { return o.chip.absent && o.chip.stubbornLock && o.realtime && o.noPort; }},
+        Good{"absent,stubborn-lock,realtime,no-port,serve-ptys",
+             [](auto& o) {
+                 return o.chip.absent && o.chip.stubbornLock && o.realtime && o.noPort &&
+                        o.servePtys;
+             }},
         Good{"stuck=3FF:12,stuck=0:34,eestuck=3F:56",
              [](auto& o) {
                  return o.chip.stuckFlash ==
@@ -125,8 +127,9 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{"flash-us=-1", "bad value '-1' for flash-us"},
         Bad{"erase-us=4294967296", "bad value '4294967296' for erase-us"},
         Bad{"fail-after=x", "bad value 'x' for fail-after"},
-        Bad{"realtime=1", "bad value '1' for realtime"}, Bad{"port=", "bad value '' for port"},
-        Bad{"state-out", "state-out needs a value"},
+        Bad{"realtime=1", "bad value '1' for realtime"},
+        Bad{"serve-ptys=yes", "bad value 'yes' for serve-ptys"},
+        Bad{"port=", "bad value '' for port"}, Bad{"state-out", "state-out needs a value"},
         Bad{"flash-in=/nonexistent/flash.bin", "cannot read /nonexistent/flash.bin"}));
 
 }  // namespace

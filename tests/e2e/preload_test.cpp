@@ -83,6 +83,45 @@ INSTANTIATE_TEST_SUITE_P(
         Opening{"OtherPathsPassOnFortified", "", "/nonexistent/com8", "__openat64_2", kMissing}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct Adoption {
+    const char* name;
+    std::string vtarget;
+    std::string out;
+    std::vector<std::string> trace;
+};
+
+void PrintTo(const Adoption& param, std::ostream* out) {
+    *out << param.name;
+}
+
+class Adoptions : public ::testing::TestWithParam<Adoption> {};
+
+// A pseudo-terminal the program opened without the library, as Wine's
+// program gets the port from Wine's server: only serve-ptys serves it, and
+// only its slave side.
+TEST_P(Adoptions, PseudoTerminalsOpenedElsewhere) {
+    Outcome outcome = e2e::run({"port_probe", {"pty"}, GetParam().vtarget, "", {}});
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_EQ(outcome.out, GetParam().out);
+    EXPECT_EQ(outcome.trace, GetParam().trace);
+}
+
+const std::string kNotTty = "Inappropriate ioctl for device";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Adoptions,
+    ::testing::Values(Adoption{"ServePtys",
+                               "serve-ptys",
+                               "master rts on: " + kNotTty +
+                                   "\nslave rts on: ok\nstatus: ok\nrts 1\nclose: ok\n",
+                               {"SCK 1", "MISO 0"}},
+                      Adoption{"Default",
+                               "",
+                               "master rts on: " + kNotTty + "\nslave rts on: " + kNotTty +
+                                   "\nstatus: " + kNotTty + "\nrts 0\nclose: ok\n",
+                               {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 const std::string kClockOut = "monotonic 5000000000\nwall 5\ntime 946684805\n";
 
 TEST(Preload, SleepsPassVirtualTimeAtOnce) {
