@@ -13,6 +13,13 @@
 #include <sstream>
 #include <thread>
 
+// The sanitizer runtime wants to be loaded first; the library is.
+#ifdef QUILLET_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 namespace e2e {
 
 namespace {
@@ -108,10 +115,7 @@ Outcome spawn(const Child& child) {
     if (!settings.empty()) settings += ',';
     settings += "state-out=state.json,trace-out=trace.txt";
     std::vector<std::string> environment{"LD_PRELOAD=" VTARGET_LIBRARY, "VTARGET=" + settings};
-#ifdef QUILLET_SANITIZED
-    // The sanitizer runtime wants to be loaded first; the library is.
-    environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-#endif
+    if (kSanitized) environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

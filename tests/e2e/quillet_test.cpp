@@ -399,20 +399,6 @@ INSTANTIATE_TEST_SUITE_P(
                              e2e::flashHex(kCode.substr(0, 1))}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class CallCost : public ::testing::TestWithParam<unsigned> {};
-
-// call-us charges every line and status call; the sleeps are the same.
-TEST_P(CallCost, AddsToVirtualTime) {
-    unsigned us = GetParam();
-    Outcome outcome = e2e::run(quillet("call-us=" + std::to_string(us), {"blink.hex"}));
-    EXPECT_EQ(outcome.code, 0);
-    EXPECT_EQ(outcome.err, kBanner + kReady + kProgress + kWritten + kFailed);
-    std::uint64_t calls = outcome.number("line_calls") + outcome.number("status_reads");
-    EXPECT_EQ(outcome.number("virtual_us"), outcome.number("sleep_us") + calls * us);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, CallCost, ::testing::Values(0u, 2u, 1000u));
-
 TEST(Quillet, RunsInRealTime) {
     const std::map<std::string, std::string> files{
         {"one.hex", record(0x00, "\x5A") + e2e::kEndRecord}};
