@@ -6,24 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/messages.h"
 #include "tests/support.h"
 
 namespace {
 
 using testsupport::AttachedChip;
 using testsupport::record;
+using namespace messages;
 
-const std::string kBanner = "=== Quillet serial downloader V.R.=1.00\n";
-const std::string kUsage =
-    "using: Quillet [/f:<fuse bits (default=F3h, see ATTiny datasheet)>] [/l:<lock bits "
-    "(default=06h)>] <Hex-file or EEP-file>\n";
-const std::string kConnect = ">>> Connect programmator and press Enter...";
-const std::string kDisconnect = ">>> Disconnect programmator and press Enter...";
-const std::string kEoj = "=== EOJ :-)\n";
-const std::string kLockFuse = "  Lock bits readed = 06h, fuse bits readed = 12h\n";
-const std::string kTiny12 = "  ATTiny12 detected! Calibration byte readed = 5Ah\n";
-const std::string kErasing = "  Erasing chip, please wait...\n";
-const std::string kSuccessLine = "  Flash or EEPROM successfully written and checked.\n";
 const std::string kImage =
     record(0, 0,
            std::string("\x0A\xC0\xFF\xCF\x0F\xEF\x07\xBB\x08\xBB\x00\x95\x80\x95\xFD\xCF", 16)) +
@@ -51,7 +42,7 @@ TEST(Run, SuccessfulFlashRunPrintsEveryStepInOrder) {
     Outcome outcome = runWith({"/f:243", "/l:4", path.c_str()});
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.stderrText, kBanner + kConnect + kLockFuse + kTiny12 + kErasing +
-                                      "--- 1 /\r--- 2 -\r--- 3 \\\r" + kSuccessLine +
+                                      "--- 1 /\r--- 2 -\r--- 3 \\\r" + kWritten +
                                       "  fuse bits F3 written\n  lock bits 04 written\n" +
                                       kDisconnect + kEoj);
     EXPECT_EQ(target.chip.flash()[0x00], 0x0A);

@@ -6,26 +6,17 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/messages.h"
 
 namespace {
 
 using e2e::Child;
 using e2e::Outcome;
 using e2e::record;
+using namespace messages;
 
-const std::string kBanner = "=== Quillet serial downloader V.R.=1.00\n";
-const std::string kUsage =
-    "using: Quillet [/f:<fuse bits (default=F3h, see ATTiny datasheet)>] [/l:<lock bits "
-    "(default=06h)>] <Hex-file or EEP-file>\n";
-const std::string kConnect = ">>> Connect programmator and press Enter...";
-const std::string kDisconnect = ">>> Disconnect programmator and press Enter...";
-const std::string kEoj = "=== EOJ :-)\n";
-const std::string kLockFuse = "  Lock bits readed = 06h, fuse bits readed = 12h\n";
 const std::string kLockedFuse = "  Lock bits readed = 00h, fuse bits readed = 12h\n";
 const std::string kProtected = "  Device is protected, erasing now. Please wait...\n";
-const std::string kTiny12 = "  ATTiny12 detected! Calibration byte readed = 5Ah\n";
-const std::string kErasing = "  Erasing chip, please wait...\n";
-const std::string kWritten = "  Flash or EEPROM successfully written and checked.\n";
 const std::string kSyncError =
     ">>>Sync error (possibly disconnected device). Programming canceled!\n";
 const std::string kNoPort = ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n";
