@@ -134,8 +134,8 @@ void sleepMs(unsigned ms) {
     // The kernel wakes a sleeper some way past its time. Sleep until shortly
     // before the deadline, then watch the clock; a clock that stands still
     // (virtual time) gets the rest as a plain sleep.
-    std::uint64_t deadline = monotonicNs() + std::uint64_t{ms} * 1000000u;
     std::uint64_t now = monotonicNs();
+    std::uint64_t deadline = now + std::uint64_t{ms} * 1000000u;
     if (deadline - now > kSpinNs) sleepNs(deadline - now - kSpinNs);
     std::uint64_t last = 0;
     while ((now = monotonicNs()) < deadline) {

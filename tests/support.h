@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/records.h"
 #include "vtarget/chip.h"
 #include "vtarget/inprocess.h"
 
@@ -45,22 +46,7 @@ inline std::FILE* inputOf(const std::string& text) {
     return file;
 }
 
-// One Intel HEX record with its checksum, as a line.
-inline std::string record(unsigned address, unsigned type, const std::string& bytes) {
-    unsigned sum = static_cast<unsigned>(bytes.size()) + (address >> 8) + address + type;
-    char text[16];
-    std::string line = ":";
-    std::snprintf(text, sizeof text, "%02X%04X%02X", static_cast<unsigned>(bytes.size()),
-                  address & 0xFFFFu, type);
-    line += text;
-    for (unsigned char byte : bytes) {
-        std::snprintf(text, sizeof text, "%02X", byte);
-        line += text;
-        sum += byte;
-    }
-    std::snprintf(text, sizeof text, "%02X", (0x100u - (sum & 0xFFu)) & 0xFFu);
-    return line + text + "\n";
-}
+using records::record;
 
 // Puts the chip into programming mode the way the run does, without printing.
 void enterProgrammingMode();

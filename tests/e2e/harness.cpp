@@ -208,23 +208,6 @@ Outcome run(const Child& child) {
     return spawn(child);
 }
 
-std::string record(unsigned address, const std::string& bytes) {
-    unsigned sum = static_cast<unsigned>(bytes.size()) + (address >> 8) + address;
-    char text[16];
-    std::snprintf(text, sizeof text, ":%02X%04X00", static_cast<unsigned>(bytes.size()),
-                  address & 0xFFFFu);
-    std::string line = text;
-    for (unsigned char byte : bytes) {
-        std::snprintf(text, sizeof text, "%02X", byte);
-        line += text;
-        sum += byte;
-    }
-    std::snprintf(text, sizeof text, "%02X\n", (0x100u - (sum & 0xFFu)) & 0xFFu);
-    return line + text;
-}
-
-const char kEndRecord[] = ":00000001FF\n";
-
 std::string flashHex(const std::string& bytes) {
     std::string hex;
     char text[4];

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/records.h"
+
 namespace e2e {
 
 // A parsed JSON value: enough for the state file.
@@ -46,9 +48,8 @@ struct Outcome {
 // the preload library has been seen to serve the COM1 device.
 Outcome run(const Child& child);
 
-// One Intel HEX data record, with its checksum, as a line.
-std::string record(unsigned address, const std::string& bytes);
-extern const char kEndRecord[];
+using records::kEndRecord;
+using records::record;
 
 // The chip's 1-KB flash as the state file shows it, with `bytes` from address 0.
 std::string flashHex(const std::string& bytes);
