@@ -1,46 +1,30 @@
-// Feeds arbitrary files to the image loader: the check pass, then the
-// programming pass on a virtual chip. Neither may crash, and a file the check
-// rejects must never load as a success.
-#include <unistd.h>
-
-#include <cstdio>
+// Feeds arbitrary bytes to the image reader, from memory. It must not crash,
+// must end, and must read the same records every time: the loader reads the
+// checked text a second time and relies on that.
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
-#include "image/hex.h"
-#include "link/platform.h"
-#include "vtarget/chip.h"
-#include "vtarget/inprocess.h"
-
-namespace {
-
-std::string imagePath() {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir != nullptr ? dir : "/tmp") + "/quillet-fuzz-" +
-           std::to_string(static_cast<long>(::getpid())) + ".hex";
-}
-
-}  // namespace
+#include "image/reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = imagePath();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-
+    const char* text = reinterpret_cast<const char*>(data);
     image::MemoryKind kind = size % 2 ? image::MemoryKind::Eeprom : image::MemoryKind::Flash;
-    bool sound = image::checkImage(path.c_str(), kind);
+    unsigned failed = 0;
+    image::ReadError checked = image::checkImage(text, size, kind, failed);
 
-    vtarget::Config config;
-    config.flashWriteUs = 0;
-    config.eepromWriteUs = 0;
-    vtarget::Chip chip(config);
-    vtarget::attach(&chip);
-    platform::set(platform::PortLine::Dtr, false);
-    platform::sleepMs(25);
-    bool loaded = image::programImage(path.c_str(), kind);
-    vtarget::attach(nullptr);
-    if (loaded && !sound) std::abort();
+    image::Reader reader;
+    image::startReading(reader, text, size, kind);
+    image::Record record;
+    unsigned last = kind == image::MemoryKind::Flash ? 0x3FF : 0x3F;
+    for (unsigned n = 1; !reader.atEnd; ++n) {
+        image::ReadError error = image::readRecord(reader, record);
+        if (error != image::ReadError::None) {
+            if (error != checked || n != failed) std::abort();
+            return 0;
+        }
+        if (record.count > 0 && record.address + record.count - 1 > last) std::abort();
+        if (n > size + 1) std::abort();
+    }
+    if (checked != image::ReadError::None) std::abort();
     return 0;
 }

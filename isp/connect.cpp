@@ -4,7 +4,6 @@
 
 #include "isp/instructions.h"
 #include "link/line.h"
-#include "link/platform.h"
 
 namespace isp {
 
@@ -26,12 +25,12 @@ bool connect() {
     line::set(line::Pin::Mosi, 1);
     line::set(line::Pin::Sck, 0);
     line::set(line::Pin::Reset, 0);
-    platform::sleepMs(2000);
+    line::sleepMs(2000);
     // A positive pulse on RESET while SCK is low starts programming mode afresh.
     line::set(line::Pin::Reset, 1);
-    platform::sleepMs(50);
+    line::sleepMs(50);
     line::set(line::Pin::Reset, 0);
-    platform::sleepMs(50);
+    line::sleepMs(50);
 
     bool synchronised = false;
     for (int attempt = 0; attempt < kSyncAttempts && !synchronised; ++attempt) {
@@ -39,7 +38,7 @@ bool connect() {
         if (!synchronised) {
             // One extra clock shifts the target's framing by a bit.
             line::set(line::Pin::Sck, 1);
-            platform::sleepMs(10);
+            line::sleepMs(10);
             line::set(line::Pin::Sck, 0);
         }
     }
@@ -56,7 +55,7 @@ bool connect() {
         // A protected chip hides its memory; only an erase unlocks it.
         std::fprintf(stderr, "  Device is protected, erasing now. Please wait...\n");
         chipErase();
-        platform::sleepMs(5000);
+        line::sleepMs(5000);
     }
     return true;
 }

@@ -58,6 +58,10 @@ void close() {
     platform::close();
 }
 
+void sleepMs(unsigned ms) {
+    platform::sleepMs(ms);
+}
+
 void sendByte(std::uint8_t b) {
     for (int bit = 7; bit >= 0; --bit) {
         set(Pin::Mosi, (b >> bit) & 1);

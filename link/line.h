@@ -28,6 +28,9 @@ void releaseTarget();
 // Closes the port.
 void close();
 
+// Blocks for at least ms milliseconds; a virtual target counts the time instead.
+void sleepMs(unsigned ms);
+
 // Clocks b out MSB first; leaves SCK low and MOSI at bit 0 of b.
 void sendByte(std::uint8_t b);
 

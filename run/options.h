@@ -1,7 +1,7 @@
 // The command line: fuse and lock options, the image path, the memory kind.
 #pragma once
 
-#include "image/hex.h"
+#include "image/reader.h"
 
 namespace run {
 

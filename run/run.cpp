@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "image/hex.h"
+#include "image/file.h"
+#include "image/loader.h"
 #include "isp/connect.h"
 #include "isp/instructions.h"
 #include "link/line.h"
-#include "link/platform.h"
 #include "run/options.h"
 
 namespace run {
@@ -39,11 +39,11 @@ bool hasArgument(int argc, const char* const* argv, const char* wanted) {
 
 // Erases the chip, programs the image and writes the given fuse and lock
 // bytes. Returns true when the image was written and verified.
-bool programTarget(const ProgramOptions& options, image::MemoryKind kind) {
+bool programTarget(const ProgramOptions& options, const image::Image& loaded) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
     isp::chipErase();
-    platform::sleepMs(kEraseMs);
-    bool programmed = image::programImage(options.imagePath, kind);
+    line::sleepMs(kEraseMs);
+    bool programmed = image::programImage(loaded);
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {
         isp::writeFuseBits(options.fuseValue);
@@ -76,9 +76,12 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         printUsage();
         return kUsage;
     }
-    image::MemoryKind kind = memoryKindOf(options.imagePath);
-    // A missing or broken image is found before the chip is touched.
-    if (!image::checkImage(options.imagePath, kind)) return kBadImage;
+    // The image is read once, and a missing or broken one is found before
+    // the chip is touched.
+    image::Image loaded;
+    if (!image::readImageFile(options.imagePath, memoryKindOf(options.imagePath), loaded)) {
+        return kBadImage;
+    }
 
     if (!line::open()) {
         std::fprintf(stderr, ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n");
@@ -89,7 +92,7 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
 
     int code = kNoSync;
     if (isp::connect()) {
-        bool programmed = isp::identify() != 0 && programTarget(options, kind);
+        bool programmed = isp::identify() != 0 && programTarget(options, loaded);
         line::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
         std::fgetc(input);

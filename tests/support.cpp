@@ -1,7 +1,6 @@
 #include "tests/support.h"
 
 #include "link/line.h"
-#include "link/platform.h"
 
 namespace testsupport {
 
@@ -10,7 +9,7 @@ void enterProgrammingMode() {
     line::set(line::Pin::Sck, 0);
     line::set(line::Pin::Reset, 1);
     line::set(line::Pin::Reset, 0);
-    platform::sleepMs(25);
+    line::sleepMs(25);
 }
 
 }  // namespace testsupport
