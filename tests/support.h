@@ -1,12 +1,12 @@
-// Shared test helpers: a virtual chip behind the port, temporary files,
-// captured console output.
+// Shared test helpers: a virtual chip behind the port, a private directory
+// for the files a test writes, and whole runs of the program in process.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
+#include <vector>
 
 #include "tests/records.h"
 #include "vtarget/chip.h"
@@ -30,25 +30,23 @@ inline vtarget::Config tracing(vtarget::Config config = vtarget::Config()) {
     return config;
 }
 
-// Writes content to a fresh file in the test's temporary directory; returns its path.
-inline std::string writeFile(const std::string& name, const std::string& content) {
-    std::string path = ::testing::TempDir() + name;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    return path;
-}
+// Writes content to name in this test process's own directory, which is
+// its working directory and is removed when the process ends; returns its path.
+std::string writeFile(const std::string& name, const std::string& content);
 
-// A stream that delivers text, as standard input would.
-inline std::FILE* inputOf(const std::string& text) {
-    std::FILE* file = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::rewind(file);
-    return file;
-}
+struct Outcome {
+    int code;
+    std::string err;
+    std::string rest;  // the input the prompts left unread
+};
 
-using records::record;
+// Runs the program on args (argv[1]...) with input as standard input.
+Outcome runProgram(std::vector<const char*> args, const std::string& input = "\n\n");
 
 // Puts the chip into programming mode the way the run does, without printing.
 void enterProgrammingMode();
+
+using records::kEndRecord;
+using records::record;
 
 }  // namespace testsupport

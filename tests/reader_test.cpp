@@ -1,0 +1,107 @@
+// The image reader's rules, from memory: what each text reads as.
+#include "image/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/records.h"
+
+namespace {
+
+using image::MemoryKind;
+using records::kEndRecord;
+using records::record;
+
+// The records read, one "address:bytes" per data record and "-" for any
+// other, then "error N" for a text that fails at record N.
+std::string readAll(const std::string& text, MemoryKind kind) {
+    image::Reader reader;
+    image::startReading(reader, text.data(), text.size(), kind);
+    image::Record r;
+    std::string seen;
+    char field[8];
+    for (unsigned n = 1; !reader.atEnd; ++n) {
+        image::ReadError error = image::readRecord(reader, r);
+        if (error != image::ReadError::None) {
+            unsigned failed = 0;
+            EXPECT_EQ(image::checkImage(text.data(), text.size(), kind, failed), error);
+            EXPECT_EQ(failed, n);
+            return seen + image::reasonOf(error) + " at " + std::to_string(n);
+        }
+        if (r.count == 0) seen += "-";
+        if (r.count > 0) std::snprintf(field, sizeof field, "%X:", r.address);
+        if (r.count > 0) seen += field;
+        for (unsigned i = 0; i < r.count; ++i) {
+            std::snprintf(field, sizeof field, "%02X", r.data[i]);
+            seen += field;
+        }
+        seen += " ";
+    }
+    unsigned failed = 0;
+    EXPECT_EQ(image::checkImage(text.data(), text.size(), kind, failed), image::ReadError::None);
+    return seen;
+}
+
+struct Text {
+    const char* name;
+    std::string text;
+    std::string seen;
+    MemoryKind kind = MemoryKind::Flash;
+};
+
+void PrintTo(const Text& t, std::ostream* out) {
+    *out << t.name;
+}
+
+class Texts : public ::testing::TestWithParam<Text> {};
+
+TEST_P(Texts, ReadAsRecordsOrTheFirstError) {
+    EXPECT_EQ(readAll(GetParam().text, GetParam().kind), GetParam().seen);
+}
+
+const std::string kData = record(0x10, "\x0E\xC0\x18\x95");
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Texts,
+    ::testing::Values(
+        Text{"Plain", kData + kEndRecord, "10:0EC01895 - "},
+        Text{"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
+        Text{"CrLfAndLowerCase", ":04001000 0ec0189571\r\n:00000001FF\r\n", "10:0EC01895 - "},
+        Text{"BlankLinesAndLeadingBlanks", kData + "\n\n \t" + kEndRecord + " \n",
+             "10:0EC01895 - "},
+        Text{"RecordsAfterEndOfFile", kEndRecord + kData, "- 10:0EC01895 "},
+        Text{"SplitRecord", ":04001000\n0EC0\n1895\n  71\n" + kEndRecord, "10:0EC01895 - "},
+        Text{"TwoRecordsOnALine", kData.substr(0, 19) + kEndRecord, "10:0EC01895 - "},
+        Text{"CtrlZEndsTheText", kData + "\x1A" + "garbage", "10:0EC01895 "},
+        Text{"CtrlZInsideARecord", kData.substr(0, 13) + "\x1A", "unreadable data at 1"},
+        Text{"BasesAndStartAddresses",
+             record(0, 4, std::string(2, '\0')) + record(0, 2, std::string(2, '\0')) +
+                 record(0, 5, std::string("\x00\x00\x00\x10", 4)) +
+                 record(0, 3, std::string("\x00\x00\x00\x10", 4)) + kData,
+             "- - - - 10:0EC01895 "},
+        Text{"SegmentBaseMovesTheAddress", record(0, 2, std::string("\x00\x01", 2)) + kData,
+             "- 20:0EC01895 "},
+        Text{"EepromTop", record(0x3C, "\x01\x02\x03\x04"), "3C:01020304 ", MemoryKind::Eeprom},
+        Text{"FlashTop", record(0x3FC, "\x01\x02\x03\x04"), "3FC:01020304 "},
+        Text{"EmptyText", "", "no record start at 1"},
+        Text{"BlankBeforeFirstRecord", " " + kData, "no record start at 1"},
+        Text{"StrayTextAfterLastRecord", kData + kEndRecord + "x",
+             "10:0EC01895 - no record start at 3"},
+        Text{"EndOfFileWithoutChecksum", kData + ":00000001\n",
+             "10:0EC01895 - no record start at 3"},
+        Text{"ShortHeader", ":0400\n", "unreadable header at 1"},
+        Text{"UnreadableDataByte", ":04001000 0EC0 zz 95 C2\n", "unreadable data at 1"},
+        Text{"ChecksumMismatch", kEndRecord + ":040010000EC01895C3\n", "- checksum mismatch at 2"},
+        Text{"UnknownType", record(0x10, 6, "\x01") + kEndRecord, "unknown record type at 1"},
+        Text{"PastFlashEnd", record(0x3FE, "\x01\x02\x03"), "address out of range at 1"},
+        Text{"PastEepromEnd", record(0x3E, "\x01\x02\x03"), "address out of range at 1",
+             MemoryKind::Eeprom},
+        Text{"DataBehindLinearBase", record(0, 4, std::string("\x00\x01", 2)) + kData,
+             "- address out of range at 2"},
+        Text{"AddressRecordOfWrongLength", record(0, 2, std::string(1, '\0')) + kData,
+             "unreadable data at 1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
