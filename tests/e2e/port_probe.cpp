@@ -4,9 +4,6 @@
 //   port_probe open PATH [CALL]   open PATH with CALL (open, open64, openat,
 //                                 openat64 or a fortified __open_2 form) and
 //                                 tell what came back
-//   port_probe pty         open a pseudo-terminal itself, as Wine's server does
-//                          for a program, and drive RTS on either side of it
-//   port_probe clock       sleep in each way and read each clock
 // It refuses to run (exit 2) unless open and ioctl are the library's, so it
 // never reaches a real serial device.
 #include <dlfcn.h>
@@ -100,55 +97,6 @@ int openPath(const char* path, const char* call) {
     return 0;
 }
 
-int pty() {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    char name[64];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
-        report("pty", -1);
-        return 1;
-    }
-    int slave = open(name, O_RDWR | O_NOCTTY);
-    if (slave < 0) {
-        report("open", slave);
-        return 1;
-    }
-    int rts = TIOCM_RTS;
-    report("master rts on", ioctl(master, TIOCMBIS, &rts));
-    report("slave rts on", ioctl(slave, TIOCMBIS, &rts));
-    int status = 0;
-    report("status", ioctl(slave, TIOCMGET, &status));
-    std::printf("rts %d\n", (status & TIOCM_RTS) != 0);
-    report("close", close(slave));
-    close(master);
-    return 0;
-}
-
-long long nsOf(const timespec& t) {
-    return t.tv_sec * 1000000000LL + t.tv_nsec;
-}
-
-int clocks() {
-    timespec start{};
-    timespec wall{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    clock_gettime(CLOCK_REALTIME, &wall);
-    timespec pause{1, 500000000};
-    nanosleep(&pause, nullptr);
-    usleep(250);
-    sleep(2);
-    timespec until{start.tv_sec + 5, start.tv_nsec};
-    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
-    timespec end{};
-    clock_gettime(CLOCK_MONOTONIC, &end);
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    std::printf("monotonic %lld\n", nsOf(end) - nsOf(start));
-    std::printf("wall %lld\n", static_cast<long long>(tv.tv_sec) - wall.tv_sec);
-    std::printf("time %lld\n", static_cast<long long>(time(nullptr)));
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,8 +108,6 @@ int main(int argc, char** argv) {
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "open") == 0) {
         return openPath(argv[2], argc == 4 ? argv[3] : "open");
     }
-    if (argc == 2 && std::strcmp(argv[1], "pty") == 0) return pty();
-    if (argc == 2 && std::strcmp(argv[1], "clock") == 0) return clocks();
-    std::fprintf(stderr, "using: port_probe line | open PATH [CALL] | pty | clock\n");
+    std::fprintf(stderr, "using: port_probe line | open PATH [CALL]\n");
     return 1;
 }
