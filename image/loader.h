@@ -6,9 +6,11 @@
 
 namespace image {
 
-// Writes and verifies every data byte, printing a progress line per record.
-// Returns true when every byte read back as written; false when a byte
-// differed (an EEPROM byte that differs also ends the load).
-bool programImage(const Image& image);
+// Writes and verifies every data byte of an erased chip, printing a progress
+// line per record; fast polls each written byte instead of waiting the same
+// time for every one. Returns true when every byte read back as written;
+// false when a byte differed (an EEPROM byte that differs also ends the
+// load) or the port stopped answering (the load ends there).
+bool programImage(const Image& image, bool fast);
 
 }  // namespace image

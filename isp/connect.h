@@ -3,13 +3,21 @@
 
 namespace isp {
 
+// How long a fast run waits after a chip erase: the longest erase time of
+// the datasheets (ATtiny12 and ATtiny15, under 10 ms) with a margin for
+// slow chips at a low supply voltage.
+constexpr unsigned kFastEraseMs = 30;
+
 // Resets the target, synchronises with its instruction framing, reports its
-// lock and fuse bits and erases it if protected. Returns true when the target
-// is ready for programming; false after the sync error.
-bool connect();
+// lock and fuse bits and erases it if protected. With fast, the waits are
+// the datasheets' own instead of generous ones. Returns true when the target
+// is synchronised (ready, unless the port has stopped answering); false after
+// the sync error.
+bool connect(bool fast);
 
 // Reads the signature and reports the model. Returns 10, 11, 12 or 15, or 0
-// when the chip is not a supported one (one message printed either way).
+// when the chip is not a supported one (one message printed either way) or
+// the port stopped answering (nothing printed).
 int identify();
 
 // Signature byte 2 of each supported model, with its message.

@@ -11,6 +11,12 @@ namespace line {
 
 namespace {
 
+constexpr int kUnknown = -1;
+
+bool fastMode = false;
+bool answered = true;
+int levels[4] = {kUnknown, kUnknown, kUnknown, kUnknown};  // by Pin, as last driven
+
 struct Wire {
     Pin pin;
     platform::PortLine portLine;
@@ -38,16 +44,29 @@ platform::PortLine portLineOf(Pin pin) {
 
 }  // namespace
 
-bool open() {
-    return platform::open();
+bool open(const char* name, bool fast) {
+    fastMode = fast;
+    answered = true;
+    for (int& level : levels)
+        level = kUnknown;
+    return platform::open(name);
 }
 
 void set(Pin pin, int level) {
-    platform::set(portLineOf(pin), level != 0);
+    int& last = levels[static_cast<int>(pin)];
+    if (!answered || (fastMode && last == (level != 0))) return;
+    last = level != 0;
+    answered = platform::set(portLineOf(pin), level != 0);
 }
 
 int readMiso() {
-    return platform::get(portLineOf(Pin::Miso)) ? 1 : 0;
+    bool level = false;
+    if (answered) answered = platform::get(portLineOf(Pin::Miso), level);
+    return level ? 1 : 0;
+}
+
+bool answering() {
+    return answered;
 }
 
 void releaseTarget() {
@@ -60,6 +79,10 @@ void close() {
 
 void sleepMs(unsigned ms) {
     platform::sleepMs(ms);
+}
+
+std::uint64_t nowUs() {
+    return platform::nowUs();
 }
 
 void sendByte(std::uint8_t b) {

@@ -13,14 +13,20 @@ enum class Pin { Sck, Mosi, Reset, Miso };
 // most significant.
 using IspInstruction = std::uint32_t;
 
-// Opens the port; returns true when open.
-bool open();
+// Opens the port called name; returns true when open. With fast, a pin is
+// driven only when its level changes: the same waveform in fewer calls.
+bool open(const char* name, bool fast);
 
 // Drives an output pin to level 1 (set) or 0 (cleared): one platform call.
 void set(Pin pin, int level);
 
 // Reads MISO: one platform call; returns 0 or 1.
 int readMiso();
+
+// True while every line call and status query since the open has
+// succeeded. Once one fails, the port is taken as gone: no further call
+// reaches it and MISO reads 0.
+bool answering();
 
 // Lets the target run: RESET set.
 void releaseTarget();
@@ -30,6 +36,9 @@ void close();
 
 // Blocks for at least ms milliseconds; a virtual target counts the time instead.
 void sleepMs(unsigned ms);
+
+// Microseconds on a clock that never goes back.
+std::uint64_t nowUs();
 
 // Clocks b out MSB first; leaves SCK low and MOSI at bit 0 of b.
 void sendByte(std::uint8_t b);

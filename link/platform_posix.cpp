@@ -1,6 +1,7 @@
 // The POSIX serial port back end: the control lines through modem ioctls.
 //
-// "COM1:" stands for the device path fixed at build time (QUILLET_COM1_DEVICE).
+// The port name "COM1:" stands for the device path fixed at build time
+// (QUILLET_COM1_DEVICE); any other name is a device path.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "link/platform.h"
@@ -98,9 +100,10 @@ void sleepNs(std::uint64_t ns) {
 
 }  // namespace
 
-bool open() {
+bool open(const char* name) {
+    const char* path = std::strcmp(name, "COM1:") == 0 ? QUILLET_COM1_DEVICE : name;
     // Non-blocking so that a port waiting for carrier does not hang the open.
-    int candidate = ::open(QUILLET_COM1_DEVICE, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int candidate = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (candidate < 0) return false;
     if (!usable(candidate)) {
         ::close(candidate);
@@ -110,24 +113,26 @@ bool open() {
     return true;
 }
 
-void set(PortLine line, bool level) {
+bool set(PortLine line, bool level) {
     int bits = line == PortLine::Rts ? TIOCM_RTS : TIOCM_DTR;
-    if (line == PortLine::TxBreak) {
-        ::ioctl(fd, level ? TIOCSBRK : TIOCCBRK);
-    } else {
-        ::ioctl(fd, level ? TIOCMBIS : TIOCMBIC, &bits);
-    }
+    if (line == PortLine::TxBreak) return ::ioctl(fd, level ? TIOCSBRK : TIOCCBRK) == 0;
+    return ::ioctl(fd, level ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
-bool get(PortLine) {
+bool get(PortLine, bool& level) {
     int status = 0;
-    if (::ioctl(fd, TIOCMGET, &status) != 0) return false;
-    return (status & TIOCM_DSR) != 0;
+    bool answered = ::ioctl(fd, TIOCMGET, &status) == 0;
+    level = answered && (status & TIOCM_DSR) != 0;
+    return answered;
 }
 
 void close() {
     if (fd >= 0) ::close(fd);
     fd = -1;
+}
+
+std::uint64_t nowUs() {
+    return monotonicNs() / 1000u;
 }
 
 void sleepMs(unsigned ms) {

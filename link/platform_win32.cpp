@@ -1,5 +1,8 @@
-// The Win32 serial port back end: each platform function is one Win32 call.
+// The Win32 serial port back end: each line and status function is one Win32 call.
 #include <windows.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "link/platform.h"
 
@@ -7,14 +10,24 @@ namespace platform {
 
 static HANDLE port = INVALID_HANDLE_VALUE;
 
-// Opens "COM1:" exclusively, an existing device only; configures nothing.
-bool open() {
-    port = CreateFileA("COM1:", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    return port != INVALID_HANDLE_VALUE;
+// "COM1:" and other names that end in ":" or already have a device prefix
+// open as they are; a bare name such as COM10 needs the \\.\ prefix, which
+// every port name accepts.
+bool open(const char* name) {
+    char path[MAX_PATH];
+    bool asGiven =
+        std::strncmp(name, "\\\\", 2) == 0 || name[0] == '\0' || name[std::strlen(name) - 1] == ':';
+    int length = std::snprintf(path, sizeof path, asGiven ? "%s" : "\\\\.\\%s", name);
+    if (length < 0 || length >= static_cast<int>(sizeof path)) return false;
+    port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (port == INVALID_HANDLE_VALUE) return false;
+    // Sleep(10) would otherwise last a whole 15.6-ms scheduler tick.
+    timeBeginPeriod(1);
+    return true;
 }
 
-// Sets or clears one output line with one EscapeCommFunction; its result is not examined.
-void set(PortLine line, bool level) {
+// Sets or clears one output line with one EscapeCommFunction.
+bool set(PortLine line, bool level) {
     DWORD function = 0;
     switch (line) {
         case PortLine::Rts:
@@ -28,27 +41,39 @@ void set(PortLine line, bool level) {
             break;
         case PortLine::Dsr:
             // An input line: nothing to drive.
-            return;
+            return false;
     }
-    EscapeCommFunction(port, function);
+    return EscapeCommFunction(port, function) != FALSE;
 }
 
-// Reads DSR with one GetCommModemStatus; a failed query leaves the status 0, so reads false.
-bool get(PortLine) {
+// Reads DSR with one GetCommModemStatus; a failed query reads false.
+bool get(PortLine, bool& level) {
     DWORD status = 0;
-    GetCommModemStatus(port, &status);
-    return (status & MS_DSR_ON) != 0;
+    bool answered = GetCommModemStatus(port, &status) != FALSE;
+    level = answered && (status & MS_DSR_ON) != 0;
+    return answered;
 }
 
-// Closes the port handle.
+// Closes the port handle and gives the timer resolution back.
 void close() {
     CloseHandle(port);
     port = INVALID_HANDLE_VALUE;
+    timeEndPeriod(1);
 }
 
 // Blocks for at least ms milliseconds.
 void sleepMs(unsigned ms) {
     Sleep(ms);
+}
+
+std::uint64_t nowUs() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+    auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
 }
 
 }  // namespace platform

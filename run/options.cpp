@@ -54,6 +54,23 @@ bool looksLikeOption(const char* arg) {
     return (isFuseOrLock(arg) && arg[2] == '\0') || arg[2] == ':';
 }
 
+// Takes the "--" option at argv[i], and the value after it if it has one;
+// an unknown one is an illegal parameter.
+void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& options) {
+    const char* arg = argv[i];
+    if (std::strncmp(arg, "--port=", 7) == 0 && arg[7] != '\0') {
+        options.port = arg + 7;
+    } else if (std::strcmp(arg, "--port") == 0 && i + 1 < argc) {
+        options.port = argv[++i];
+    } else if (std::strcmp(arg, "--fast") == 0) {
+        options.fast = true;
+    } else if (std::strcmp(arg, "--allow-lockout") == 0) {
+        options.allowLockout = true;
+    } else if (std::strcmp(arg, "--help") != 0 && std::strcmp(arg, "--version") != 0) {
+        std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
+    }
+}
+
 }  // namespace
 
 bool parseByte(const char* text, unsigned& value) {
@@ -72,6 +89,10 @@ bool parseByte(const char* text, unsigned& value) {
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        if (std::strncmp(arg, "--", 2) == 0) {
+            takeLongOption(argc, argv, i, options);
+            continue;
+        }
         if (arg[0] != '/') {
             options.imagePath = arg;
             continue;
@@ -91,6 +112,10 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
         }
     }
+}
+
+bool disablesReset(unsigned f) {
+    return (f & 0x10u) == 0;
 }
 
 image::MemoryKind memoryKindOf(const char* path) {

@@ -11,11 +11,15 @@ struct ProgramOptions {
     unsigned lockValue = 0x06;
     bool lockGiven = false;
     const char* imagePath = nullptr;
+    const char* port = "COM1:";
+    bool fast = false;          // the chip's own timing instead of fixed waits
+    bool allowLockout = false;  // a fuse value may disable the reset pin
 };
 
 // Fills options from argv[1] to argv[argc - 1], printing each illegal
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
-// not a fuse or lock option may be the image path.
+// not a fuse or lock option may be the image path. Options that begin with
+// "--": --port=NAME (or --port NAME), --fast and --allow-lockout.
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 
 // Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed
@@ -26,5 +30,10 @@ bool parseByte(const char* text, unsigned& value);
 // Flash when the character after the path's last "." is "h" or "H", or there
 // is none; EEPROM otherwise.
 image::MemoryKind memoryKindOf(const char* path);
+
+// True when writing fuse byte f would program RSTDISBL (bit 4 of the byte
+// Write Fuse Bits sends on the ATtiny12 and ATtiny15): the reset pin then
+// becomes a port pin, and only a high-voltage programmer reaches the chip again.
+bool disablesReset(unsigned f);
 
 }  // namespace run

@@ -30,6 +30,15 @@ void printUsage() {
                  defaults.fuseValue, defaults.lockValue);
 }
 
+// The options beyond the usage line, for --help.
+void printOptions() {
+    std::fprintf(stderr,
+                 "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
+                 "  --fast           poll the chip instead of fixed waits: same run, faster\n"
+                 "  --allow-lockout  write a fuse value that disables the reset pin\n"
+                 "  --help, --version\n");
+}
+
 bool hasArgument(int argc, const char* const* argv, const char* wanted) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], wanted) == 0) return true;
@@ -38,12 +47,13 @@ bool hasArgument(int argc, const char* const* argv, const char* wanted) {
 }
 
 // Erases the chip, programs the image and writes the given fuse and lock
-// bytes. Returns true when the image was written and verified.
-bool programTarget(const ProgramOptions& options, const image::Image& loaded) {
+// bytes. Returns the exit code; kPortLost when the port stopped answering.
+int programTarget(const ProgramOptions& options, const image::Image& loaded) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
     isp::chipErase();
-    line::sleepMs(kEraseMs);
-    bool programmed = image::programImage(loaded);
+    line::sleepMs(options.fast ? isp::kFastEraseMs : kEraseMs);
+    bool programmed = image::programImage(loaded, options.fast);
+    if (!line::answering()) return kPortLost;
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {
         isp::writeFuseBits(options.fuseValue);
@@ -53,7 +63,17 @@ bool programTarget(const ProgramOptions& options, const image::Image& loaded) {
         isp::writeLockBits(options.lockValue);
         std::fprintf(stderr, "  lock bits %02X written\n", options.lockValue);
     }
-    return programmed;
+    if (!line::answering()) return kPortLost;
+    return programmed ? kSuccess : kNotProgrammed;
+}
+
+// Identifies the synchronised chip and programs it. Returns the exit code;
+// kPortLost when the port stopped answering.
+int workOnChip(const ProgramOptions& options, const image::Image& loaded) {
+    if (!line::answering()) return kPortLost;
+    bool identified = isp::identify() != 0;
+    if (!line::answering()) return kPortLost;
+    return identified ? programTarget(options, loaded) : kNotProgrammed;
 }
 
 }  // namespace
@@ -66,6 +86,7 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
     }
     if (hasArgument(argc, argv, "--help")) {
         printUsage();
+        printOptions();
         return kSuccess;
     }
     if (hasArgument(argc, argv, "--version")) return kSuccess;
@@ -76,6 +97,14 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         printUsage();
         return kUsage;
     }
+    if (options.fuseGiven && disablesReset(options.fuseValue) && !options.allowLockout) {
+        std::fprintf(stderr,
+                     ">>> Fuse bits %02X would program RSTDISBL: the chip could then be "
+                     "programmed only with high voltage. Programming canceled! (--allow-lockout "
+                     "writes them anyway)\n",
+                     options.fuseValue);
+        return kUsage;
+    }
     // The image is read once, and a missing or broken one is found before
     // the chip is touched.
     image::Image loaded;
@@ -83,20 +112,26 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         return kBadImage;
     }
 
-    if (!line::open()) {
-        std::fprintf(stderr, ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n");
+    if (!line::open(options.port, options.fast)) {
+        std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
+                     options.port);
         return kNoPort;
     }
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");
     std::fgetc(input);
 
     int code = kNoSync;
-    if (isp::connect()) {
-        bool programmed = isp::identify() != 0 && programTarget(options, loaded);
+    if (isp::connect(options.fast)) code = workOnChip(options, loaded);
+    if (code == kPortLost) {
+        // Nothing more can reach the chip: no release, no second prompt.
+        std::fprintf(stderr,
+                     ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
+                     options.port);
+        code = kNotProgrammed;
+    } else if (code != kNoSync) {
         line::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
         std::fgetc(input);
-        code = programmed ? kSuccess : kNotProgrammed;
     }
     line::close();
     std::fprintf(stderr, "=== EOJ :-)\n");

@@ -12,6 +12,7 @@ enum ExitCode : int {
     kNoSync = 3,         // the target did not synchronise
     kBadImage = 4,       // the image cannot be opened or read
     kNotProgrammed = 5,  // synchronised, but the image was not all written and verified
+    kPortLost = 6,       // within the run only: the port stopped answering (ends as 5)
 };
 
 // Runs the program on the arguments as main() receives them; the operator's

@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                    kWritten + kRelease,
                kBlinkMs + 5000},
         Ending{"LockSurvivesErase",
-               {"/f:1", "blink.hex"},
+               {"/f:31", "blink.hex"},
                [] {
                    vtarget::Config config = chip("1E9005", 0x00);
                    config.stubbornLock = true;
@@ -174,11 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
                    ">>> This ATTiny device is not supported. Programming canceled!\n" + kRelease,
                2100},
         Ending{"StuckFlashCellIsListedAndLoadingGoesOn",
-               {"/f:1", "blink.hex"},
+               {"/f:31", "blink.hex"},
                stuck(0x05, 0),
                5,
                kBanner + kReady + ">>> Error verifying flash at 0005. waited ef <> readed 00\n" +
-                   kProgress + "  fuse bits 01 written\n" + kRelease,
+                   kProgress + "  fuse bits 1F written\n" + kRelease,
                kBlinkMs},
         Ending{"EepromMismatchStopsTheLoad",
                {"/l:6", "data.eep"},
@@ -189,7 +189,49 @@ INSTANTIATE_TEST_SUITE_P(
                2100 + 2500 + 3 * 10},
         Ending{"NoArguments", {}, {}, 1, kBanner + kUsage, 0},
         Ending{"NoImagePath", {"/f:1"}, {}, 1, kBanner + kUsage, 0},
-        Ending{"Help", {"blink.hex", "--help"}, {}, 0, kBanner + kUsage, 0},
+        Ending{"Help",
+               {"blink.hex", "--help"},
+               {},
+               0,
+               kBanner + kUsage +
+                   "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
+                   "  --fast           poll the chip instead of fixed waits: same run, faster\n"
+                   "  --allow-lockout  write a fuse value that disables the reset pin\n"
+                   "  --help, --version\n",
+               0},
+        Ending{"FuseThatDisablesReset",
+               {"/f:239", "blink.hex"},
+               {},
+               1,
+               kBanner + ">>> Fuse bits EF would program RSTDISBL: the chip could then be "
+                         "programmed only with high voltage. Programming canceled! "
+                         "(--allow-lockout writes them anyway)\n",
+               0},
+        Ending{"FuseThatDisablesResetAllowed",
+               {"--allow-lockout", "/f:239", "blink.hex"},
+               {},
+               0,
+               kBanner + kReady + kProgress + kWritten + "  fuse bits EF written\n" + kRelease,
+               kBlinkMs},
+        Ending{"Fast",
+               {"--fast", "--bogus", "blink.hex"},
+               {},
+               0,
+               kBanner + ">>> illegal parameter --bogus ignored\n" + kReady + kProgress + kWritten +
+                   kRelease,
+               25 + 1 + 25 + 30},
+        Ending{"FastOnSlowWrites",
+               {"--fast", "blink.hex"},
+               [] {
+                   vtarget::Config config = chip("1E9005", 0x00);
+                   config.flashWriteUs = 20000;
+                   config.eraseUs = 20000;
+                   return config;
+               }(),
+               0,
+               kBanner + kConnect + kLocked + kProtected + kTiny12 + kErasing + kProgress +
+                   kWritten + kRelease,
+               25 + 1 + 25 + 30 + 30},
         Ending{"Version", {"--version"}, {}, 0, kBanner, 0},
         Ending{"MissingImage",
                {"missing.hex"},

@@ -9,6 +9,8 @@ namespace {
 
 Chip* attached = nullptr;
 bool opened = false;
+// What a line call takes on a native UART, so that a host polling the chip sees time pass.
+constexpr std::uint64_t kCallUs = 2;
 
 }  // namespace
 
@@ -21,14 +23,15 @@ void attach(Chip* chip) {
 
 namespace platform {
 
-bool open() {
+bool open(const char*) {
     if (vtarget::attached == nullptr || vtarget::opened) return false;
     vtarget::opened = true;
     return true;
 }
 
-void set(PortLine line, bool level) {
-    if (vtarget::attached == nullptr) return;
+bool set(PortLine line, bool level) {
+    if (vtarget::attached == nullptr) return false;
+    vtarget::attached->advanceUs(vtarget::kCallUs);
     switch (line) {
         case PortLine::Rts:
             vtarget::attached->setPin(vtarget::Pin::Sck, level);
@@ -40,12 +43,15 @@ void set(PortLine line, bool level) {
             vtarget::attached->setPin(vtarget::Pin::Mosi, level);
             break;
         case PortLine::Dsr:
-            break;
+            return false;
     }
+    return true;
 }
 
-bool get(PortLine line) {
-    return vtarget::attached != nullptr && line == PortLine::Dsr && vtarget::attached->readMiso();
+bool get(PortLine line, bool& level) {
+    if (vtarget::attached != nullptr) vtarget::attached->advanceUs(vtarget::kCallUs);
+    level = vtarget::attached != nullptr && line == PortLine::Dsr && vtarget::attached->readMiso();
+    return vtarget::attached != nullptr;
 }
 
 void close() {
@@ -54,6 +60,10 @@ void close() {
 
 void sleepMs(unsigned ms) {
     if (vtarget::attached != nullptr) vtarget::attached->sleepMs(ms);
+}
+
+std::uint64_t nowUs() {
+    return vtarget::attached != nullptr ? vtarget::attached->nowUs() : 0;
 }
 
 }  // namespace platform

@@ -17,6 +17,7 @@ HANDLE const kPort = reinterpret_cast<HANDLE>(0x5eed);
 
 std::vector<std::string> calls;
 HANDLE createResult = kPort;
+BOOL escapeResult = TRUE;
 BOOL modemQueryResult = TRUE;
 DWORD modemStatus = 0;
 
@@ -35,26 +36,30 @@ void record(const char* format, ...) {
 
 TEST(Win32Platform, EachOperationIsOneCallOnTheOpenedHandle) {
     createResult = INVALID_HANDLE_VALUE;
-    EXPECT_FALSE(platform::open());
+    EXPECT_FALSE(platform::open("COM1:"));
     createResult = kPort;
-    EXPECT_TRUE(platform::open());
-    platform::set(platform::PortLine::Rts, true);
-    platform::set(platform::PortLine::Rts, false);
-    platform::set(platform::PortLine::Dtr, true);
-    platform::set(platform::PortLine::Dtr, false);
-    platform::set(platform::PortLine::TxBreak, true);
-    platform::set(platform::PortLine::TxBreak, false);
+    EXPECT_TRUE(platform::open("COM12"));
+    for (auto line :
+         {platform::PortLine::Rts, platform::PortLine::Dtr, platform::PortLine::TxBreak}) {
+        EXPECT_TRUE(platform::set(line, true));
+        EXPECT_TRUE(platform::set(line, false));
+    }
+    escapeResult = FALSE;
+    EXPECT_FALSE(platform::set(platform::PortLine::Rts, true));
     platform::sleepMs(10);
+    EXPECT_EQ(platform::nowUs(), 2500000u);
     platform::close();
-    const std::string open = "CreateFileA COM1: c0000000 share 0 security 0 3 flags 0 template 0";
-    EXPECT_EQ(calls, (std::vector<std::string>{open, open, "Escape 5eed 3", "Escape 5eed 4",
-                                               "Escape 5eed 5", "Escape 5eed 6", "Escape 5eed 8",
-                                               "Escape 5eed 9", "Sleep 10", "CloseHandle 5eed"}));
+    const std::string open = " c0000000 share 0 security 0 3 flags 0 template 0";
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         "CreateFileA COM1:" + open, "CreateFileA \\\\.\\COM12" + open,
+                         "timeBeginPeriod 1", "Escape 5eed 3", "Escape 5eed 4", "Escape 5eed 5",
+                         "Escape 5eed 6", "Escape 5eed 8", "Escape 5eed 9", "Escape 5eed 3",
+                         "Sleep 10", "CloseHandle 5eed", "timeEndPeriod 1"}));
 }
 
 // Only the DSR bit counts, and a failed query reads as DSR off.
 TEST(Win32Platform, GetReadsOnlyTheDsrBitOfOneModemStatusQuery) {
-    EXPECT_TRUE(platform::open());
+    EXPECT_TRUE(platform::open("\\\\.\\COM3"));
     for (auto [status, succeeds, dsr] : {std::tuple{DWORD{0}, TRUE, false},
                                          {MS_DSR_ON, TRUE, true},
                                          {~MS_DSR_ON, TRUE, false},
@@ -63,7 +68,9 @@ TEST(Win32Platform, GetReadsOnlyTheDsrBitOfOneModemStatusQuery) {
         calls.clear();
         modemStatus = status;
         modemQueryResult = succeeds;
-        EXPECT_EQ(platform::get(platform::PortLine::Dsr), dsr) << std::hex << status;
+        bool level = !dsr;
+        EXPECT_EQ(platform::get(platform::PortLine::Dsr, level), succeeds == TRUE);
+        EXPECT_EQ(level, dsr) << std::hex << status;
         EXPECT_EQ(calls, std::vector<std::string>{"GetCommModemStatus 5eed"});
     }
     platform::close();
@@ -82,7 +89,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 
 BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function) {
     record("Escape %lx %u", id(file), function);
-    return TRUE;
+    return escapeResult;
 }
 
 // A failed query writes no status.
@@ -99,4 +106,25 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 
 void WINAPI Sleep(DWORD milliseconds) {
     record("Sleep %u", milliseconds);
+}
+
+MMRESULT WINAPI timeBeginPeriod(UINT period) {
+    record("timeBeginPeriod %u", period);
+    return 0;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT period) {
+    record("timeEndPeriod %u", period);
+    return 0;
+}
+
+// 2.5 s on a 10-MHz counter.
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = 10000000;
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+    count->QuadPart = 25000000;
+    return TRUE;
 }

@@ -12,6 +12,11 @@ using LPDWORD = DWORD*;
 using LPCSTR = const char*;
 using HANDLE = void*;
 using LPSECURITY_ATTRIBUTES = void*;
+using UINT = unsigned;
+using MMRESULT = UINT;
+union LARGE_INTEGER {
+    long long QuadPart;
+};
 
 #define WINAPI
 #define FALSE 0
@@ -21,6 +26,7 @@ using LPSECURITY_ATTRIBUTES = void*;
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define OPEN_EXISTING 3
+#define MAX_PATH 260
 
 #define SETRTS 3
 #define CLRRTS 4
@@ -41,3 +47,7 @@ BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function);
 BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat);
 BOOL WINAPI CloseHandle(HANDLE object);
 void WINAPI Sleep(DWORD milliseconds);
+MMRESULT WINAPI timeBeginPeriod(UINT period);
+MMRESULT WINAPI timeEndPeriod(UINT period);
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
