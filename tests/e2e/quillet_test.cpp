@@ -1,7 +1,10 @@
 // The shipped quillet binary as a process on the virtual chip: what needs a
 // real process and a real port device, and nothing the in-process runs show.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,15 +20,21 @@ const std::string kCode("\x0A\xC0\xFF\xCF\x0F\xEF\x07\xBB\x08\xBB\x00\x95\x80\x9
 const std::string kBlink =
     e2e::record(0x00, kCode.substr(0, 16)) + e2e::record(0x10, kCode.substr(16)) + e2e::kEndRecord;
 
-e2e::Outcome quillet(const std::string& vtarget, std::vector<std::string> args) {
+// A port path that exists nowhere: only the library can open it.
+const std::string kPort = "/nonexistent/quillet-port";
+
+// Runs quillet on the served port, or on COM1 when args name no port.
+e2e::Outcome quillet(std::string vtarget, std::vector<std::string> args) {
     args.insert(args.begin(), QUILLET_BINARY);
+    if (args.size() > 1 && args[1] == "--port") args.insert(args.begin() + 2, kPort);
+    vtarget += (vtarget.empty() ? "port=" : ",port=") + kPort;
     return e2e::run({args, vtarget, {{"blink.hex", kBlink}}});
 }
 
 // The port device opens as a terminal, exclusively and locked, and the chip
 // ends up holding the image.
 TEST(Quillet, ProgramsBlinkThroughTheSerialDevice) {
-    e2e::Outcome outcome = quillet("", {"/f:243", "blink.hex"});
+    e2e::Outcome outcome = quillet("", {"--port", "/f:243", "blink.hex"});
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.err, kBanner + kConnect + kLockFuse + kTiny12 + kErasing +
                                "--- 1 /\r--- 2 -\r--- 3 \\\r" + kWritten +
@@ -51,7 +60,7 @@ struct Ending {
     std::string vtarget;
     std::vector<std::string> args;
     int code;
-    std::string last;  // the last line of standard error
+    std::string tail;  // the end of standard error
 };
 
 void PrintTo(const Ending& e, std::ostream* out) {
@@ -63,8 +72,11 @@ class Endings : public ::testing::TestWithParam<Ending> {};
 TEST_P(Endings, ExitCodeReachesTheShell) {
     e2e::Outcome outcome = quillet(GetParam().vtarget, GetParam().args);
     EXPECT_EQ(outcome.code, GetParam().code);
-    std::string err = outcome.err;
-    EXPECT_EQ(err.substr(err.rfind('\n', err.size() - 2) + 1), GetParam().last);
+    const std::string& tail = GetParam().tail;
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - std::min(outcome.err.size(), tail.size())),
+              tail);
+    // Nothing is reported that was never read from the chip.
+    EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -76,18 +88,43 @@ INSTANTIATE_TEST_SUITE_P(
                {"blink.hex"},
                2,
                ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
-        Ending{"NeverSynchronised", "sync=never", {"blink.hex"}, 3, kEoj},
+        Ending{"NeverSynchronised", "sync=never", {"--port", "blink.hex"}, 3, kEoj},
+        // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
+        Ending{"AdapterUnpluggedMidRun",
+               "fail-after=1245",
+               {"--port", "blink.hex"},
+               5,
+               ">>> Port " + kPort +
+                   " stopped answering (adapter unplugged?). Programming canceled!\n" + kEoj},
+        Ending{"AdapterUnpluggedBeforeSync", "fail-after=100", {"--port", "blink.hex"}, 3, kEoj},
         Ending{"MissingImage", "", {"missing.hex"}, 4, ">>> Error opening file missing.hex\n"},
-        Ending{"NotSupported", "signature=1E9007", {"blink.hex"}, 5, kDisconnect + kEoj}),
+        Ending{"NotSupported", "signature=1E9007", {"--port", "blink.hex"}, 5, kDisconnect + kEoj}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Quillet, RunsInRealTime) {
-    e2e::Outcome outcome = quillet("realtime", {"blink.hex"});
+    e2e::Outcome outcome = quillet("realtime", {"--port", "blink.hex"});
     EXPECT_EQ(outcome.code, 0);
     // Every wait the run must make really passed, however the sleeps were split.
     const double obligedUs = (2000 + 50 + 50 + 2500 + 18 * 10) * 1000.0;
     EXPECT_GE(static_cast<double>(outcome.number("virtual_us")), obligedUs);
     EXPECT_GE(outcome.seconds * 1e6, obligedUs);
+}
+
+// A pseudo-terminal is no adapter: its modem lines do not answer.
+TEST(Quillet, NamedPortWithoutAChipIsASyncError) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    e2e::Outcome outcome =
+        e2e::run({{QUILLET_BINARY, "--port=" + std::string(ptsname(master)), "blink.hex"},
+                  "",
+                  {{"blink.hex", kBlink}}});
+    close(master);
+    EXPECT_EQ(outcome.code, 3);
+    EXPECT_EQ(outcome.err, kBanner + kConnect +
+                               ">>>Sync error (possibly disconnected device). Programming "
+                               "canceled!\n" +
+                               kEoj);
+    EXPECT_EQ(outcome.number("line_calls"), 0u);
 }
 
 // A setting the library cannot read ends the process before main: the
