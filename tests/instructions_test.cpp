@@ -34,7 +34,7 @@ struct Encoding {
 class Instructions : public ::testing::TestWithParam<Encoding> {};
 
 TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
-    AttachedChip target(patterned());
+    AttachedChip target(testsupport::tracing(patterned()));
     testsupport::enterProgrammingMode();
     GetParam().send();
     ASSERT_EQ(target.chip.words().size(), 1u);

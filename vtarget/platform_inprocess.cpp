@@ -1,5 +1,7 @@
-// The platform calls served by a virtual chip in the same process: the
-// adapter's wiring as the chip sees it, and sleeps that pass virtual time.
+// The platform calls served by a virtual chip in the same process, through
+// the virtual adapter: its wiring, its call cost and its sleeps.
+#include <optional>
+
 #include "link/platform.h"
 #include "vtarget/inprocess.h"
 
@@ -7,13 +9,30 @@ namespace vtarget {
 
 namespace {
 
-Chip* attached = nullptr;
+constexpr std::uint64_t kNsPerMs = 1000000;
+
+std::optional<Adapter> adapter;
 bool opened = false;
+
+unsigned bitOf(platform::PortLine line) {
+    switch (line) {
+        case platform::PortLine::Rts:
+            return lineBit(Line::Rts);
+        case platform::PortLine::Dtr:
+            return lineBit(Line::Dtr);
+        case platform::PortLine::TxBreak:
+            return lineBit(Line::TxBreak);
+        case platform::PortLine::Dsr:
+            return lineBit(Line::Dsr);
+    }
+    return 0;
+}
 
 }  // namespace
 
-void attach(Chip* chip) {
-    attached = chip;
+void attach(Chip* chip, const AdapterConfig& config) {
+    adapter.reset();
+    if (chip != nullptr) adapter.emplace(*chip, config);
     opened = false;
 }
 
@@ -22,30 +41,21 @@ void attach(Chip* chip) {
 namespace platform {
 
 bool open() {
-    if (vtarget::attached == nullptr || vtarget::opened) return false;
+    if (!vtarget::adapter || vtarget::opened) return false;
     vtarget::opened = true;
     return true;
 }
 
+// The platform contract has no failed set; a call the adapter fails is lost.
 void set(PortLine line, bool level) {
-    if (vtarget::attached == nullptr) return;
-    switch (line) {
-        case PortLine::Rts:
-            vtarget::attached->setPin(vtarget::Pin::Sck, level);
-            break;
-        case PortLine::Dtr:
-            vtarget::attached->setPin(vtarget::Pin::Reset, level);
-            break;
-        case PortLine::TxBreak:
-            vtarget::attached->setPin(vtarget::Pin::Mosi, level);
-            break;
-        case PortLine::Dsr:
-            break;
-    }
+    unsigned bit = vtarget::bitOf(line);
+    if (vtarget::adapter) vtarget::adapter->drive(bit, level ? bit : 0);
 }
 
 bool get(PortLine line) {
-    return vtarget::attached != nullptr && line == PortLine::Dsr && vtarget::attached->readMiso();
+    unsigned levels = 0;
+    return vtarget::adapter && vtarget::adapter->read(levels) &&
+           (levels & vtarget::bitOf(line)) != 0;
 }
 
 void close() {
@@ -53,7 +63,7 @@ void close() {
 }
 
 void sleepMs(unsigned ms) {
-    if (vtarget::attached != nullptr) vtarget::attached->sleepMs(ms);
+    if (vtarget::adapter) vtarget::adapter->sleep(std::uint64_t{ms} * vtarget::kNsPerMs);
 }
 
 }  // namespace platform
