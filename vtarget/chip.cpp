@@ -26,26 +26,30 @@ unsigned flashAddress(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
 
 }  // namespace
 
-bool signatureOfModel(int model, std::array<std::uint8_t, 3>& signature) {
-    std::uint8_t last;
-    switch (model) {
-        case 10:
-            last = 0x03;
-            break;
-        case 11:
-            last = 0x04;
-            break;
-        case 12:
-            last = 0x05;
-            break;
-        case 15:
-            last = 0x06;
-            break;
-        default:
-            return false;
+bool applyModel(int model, Config& config) {
+    // The signature's last byte and the serial programming wait delays
+    // tWD_FLASH, tWD_EEPROM and tWD_ERASE of the datasheets' "Low-voltage
+    // Serial Programming Characteristics". The ATtiny10 and 11 program only at
+    // high voltage; they take the times of the ATtiny12, of the same datasheet.
+    static const struct {
+        int model;
+        std::uint8_t signature;
+        std::uint32_t flashUs, eepromUs, eraseUs;
+    } kModels[] = {
+        {10, 0x03, 4500, 9000, 9000},
+        {11, 0x04, 4500, 9000, 9000},
+        {12, 0x05, 4500, 9000, 9000},
+        {15, 0x06, 4100, 8200, 8200},
+    };
+    for (const auto& m : kModels) {
+        if (m.model != model) continue;
+        config.signature = {0x1E, 0x90, m.signature};
+        config.flashWriteUs = m.flashUs;
+        config.eepromWriteUs = m.eepromUs;
+        config.eraseUs = m.eraseUs;
+        return true;
     }
-    signature = {0x1E, 0x90, last};
-    return true;
+    return false;
 }
 
 Chip::Chip(const Config& config)
@@ -67,6 +71,7 @@ void Chip::traceLine(const char* what, unsigned value) {
 
 void Chip::setPin(Pin pin, bool level) {
     ++lineCalls_;
+    pinCall();
     switch (pin) {
         case Pin::Sck:
             traceLine("SCK", level);
@@ -86,19 +91,35 @@ void Chip::setPin(Pin pin, bool level) {
                 onReset(level);
             }
             break;
+        case Pin::Miso:
+            break;
     }
 }
 
 bool Chip::readMiso() {
     ++statusReads_;
+    pinCall();
     traceLine("MISO", miso_);
     return miso_;
 }
 
-void Chip::sleepMs(unsigned ms) {
-    traceLine("SLEEP", ms);
-    now_ += std::uint64_t{ms} * 1000;
-    sleep_ += std::uint64_t{ms} * 1000;
+void Chip::sleep(std::uint64_t us) {
+    now_ += us;
+    sleep_ += us;
+    waitUs_ += us;
+    if (!config_.trace || waitUs_ < 1000) return;
+    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
+    if (waitTraced_) {
+        trace_.back() = std::move(line);
+    } else {
+        trace_.push_back(std::move(line));
+        waitTraced_ = true;
+    }
+}
+
+void Chip::pinCall() {
+    waitUs_ = 0;
+    waitTraced_ = false;
 }
 
 void Chip::advanceUs(std::uint64_t us) {
@@ -202,9 +223,9 @@ bool Chip::readResult(std::uint32_t firstThree, std::uint8_t& value) const {
 }
 
 void Chip::execute(std::uint32_t word) {
-    words_.push_back(word);
+    if (config_.trace) words_.push_back(word);
     if (!settled()) {
-        violations_.emplace_back("instruction before reset settled");
+        violations_.add("instruction before reset settled");
         return;
     }
     std::uint8_t b1 = byteOf(word, 0), b2 = byteOf(word, 1), b3 = byteOf(word, 2),
@@ -212,77 +233,103 @@ void Chip::execute(std::uint32_t word) {
     bool enable = b1 == 0xAC && b2 == 0x53;
     if (enable && config_.syncAttempt != 0) enabled_ = true;
     if (!enabled_) return;
-
-    bool wasBusy = busy();
-    if (wasBusy) violations_.emplace_back("instruction while busy");
-    bool writable = !wasBusy && lockBits_ == kUnlocked;
-
     Kind kind;
+    if (!decode(b1, b2, kind)) {
+        ++unknown_;
+        return;
+    }
+    ++counts_[kind];
+    act(kind, b1, b2, b3, b4);
+}
+
+bool Chip::decode(std::uint8_t b1, std::uint8_t b2, Kind& kind) const {
     switch (b1) {
         case 0xAC:
-            if (enable) {
+            if (b2 == 0x53) {
                 kind = kProgrammingEnable;
-                break;
+                return true;
             }
             switch (b2 >> 5) {
                 case 4:
                     kind = kChipErase;
-                    if (wasBusy) break;
-                    flash_.fill(0xFF);
-                    eeprom_.fill(0xFF);
-                    if (!config_.stubbornLock) lockBits_ = kUnlocked;
-                    startBusy(config_.eraseUs);
-                    break;
+                    return true;
                 case 5:
                     kind = kWriteFuse;
-                    if (!wasBusy) fuse_ = b4;
-                    break;
+                    return true;
                 case 7:
                     kind = kWriteLock;
-                    if (!wasBusy) lockBits_ &= b2 & kUnlocked;
-                    break;
+                    return true;
                 default:
-                    ++unknown_;
-                    return;
+                    return false;
             }
-            break;
         case 0x20:
         case 0x28:
             kind = kReadFlash;
-            break;
+            return true;
         case 0x40:
         case 0x48:
             kind = kWriteFlash;
+            return true;
+        case 0xA0:
+            kind = kReadEeprom;
+            return true;
+        case 0xC0:
+            kind = kWriteEeprom;
+            return true;
+        case 0x30:
+            kind = kReadSignature;
+            return true;
+        case 0x38:
+            kind = kReadCalibration;
+            return true;
+        case 0x50:
+            kind = kReadFuse;
+            return true;
+        case 0x58:
+            kind = kReadLock;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4) {
+    bool changes = kind == kChipErase || kind == kWriteFlash || kind == kWriteEeprom ||
+                   kind == kWriteFuse || kind == kWriteLock;
+    if (!changes) return;
+    // A read while busy is the datasheets' data polling (it reads 0xFF); a
+    // write is lost.
+    if (busy()) {
+        violations_.add("write while busy");
+        return;
+    }
+    bool writable = lockBits_ == kUnlocked;
+    switch (kind) {
+        case kChipErase:
+            flash_.fill(0xFF);
+            eeprom_.fill(0xFF);
+            if (!config_.stubbornLock) lockBits_ = kUnlocked;
+            startBusy(config_.eraseUs);
+            break;
+        case kWriteFuse:
+            fuse_ = b4;
+            break;
+        case kWriteLock:
+            lockBits_ &= b2 & kUnlocked;
+            break;
+        case kWriteFlash:
             if (!writable) break;
             flash_[flashAddress(b1, b2, b3)] &= b4;
             startBusy(config_.flashWriteUs);
             break;
-        case 0xA0:
-            kind = kReadEeprom;
-            break;
-        case 0xC0:
-            kind = kWriteEeprom;
+        case kWriteEeprom:
             if (!writable) break;
             eeprom_[b3 % kEepromBytes] = b4;
             startBusy(config_.eepromWriteUs);
             break;
-        case 0x30:
-            kind = kReadSignature;
-            break;
-        case 0x38:
-            kind = kReadCalibration;
-            break;
-        case 0x50:
-            kind = kReadFuse;
-            break;
-        case 0x58:
-            kind = kReadLock;
-            break;
         default:
-            ++unknown_;
-            return;
+            break;
     }
-    ++counts_[kind];
 }
 
 std::uint64_t Chip::nowUs() const {
@@ -315,6 +362,8 @@ bool Chip::pinLevel(Pin pin) const {
             return mosi_;
         case Pin::Reset:
             return reset_;
+        case Pin::Miso:
+            return miso_;
     }
     return false;
 }
@@ -338,7 +387,10 @@ const std::map<std::string, std::uint64_t>& Chip::instructions() const {
 }
 
 const std::vector<std::string>& Chip::violations() const {
-    return violations_;
+    return violations_.kept();
+}
+std::uint64_t Chip::violationCount() const {
+    return violations_.count();
 }
 const std::vector<std::string>& Chip::trace() const {
     return trace_;

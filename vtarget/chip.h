@@ -2,8 +2,8 @@
 //
 // The model decodes what arrives on SCK, MOSI and RESET and answers on MISO as
 // the chip would; it knows nothing of the host's encoders. Time is a count of
-// microseconds that advances only when the host sleeps (or when a back end
-// charges time for its calls).
+// microseconds that advances only when the host sleeps or the adapter charges
+// time for its calls.
 #pragma once
 
 #include <array>
@@ -12,14 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "vtarget/violations.h"
+
 namespace vtarget {
 
-enum class Pin { Sck, Mosi, Reset };
+enum class Pin { Sck, Mosi, Reset, Miso };
 
 constexpr unsigned kFlashBytes = 1024;
 constexpr unsigned kEepromBytes = 64;
 
-// Everything a test or the preload library may configure.
+// Everything a test or the preload library may configure. The defaults are an
+// ATtiny12's.
 struct Config {
     std::array<std::uint8_t, 3> signature{0x1E, 0x90, 0x05};  // ATtiny12
     std::uint8_t calibration = 0x5A;
@@ -30,12 +33,13 @@ struct Config {
     bool stubbornLock = false;  // chip erase leaves the lock bits as they are
     std::map<unsigned, std::uint8_t> stuckFlash;   // byte address -> value always read
     std::map<unsigned, std::uint8_t> stuckEeprom;  // address -> value always read
+    // How long a write keeps the chip busy (see applyModel()).
     std::uint32_t flashWriteUs = 4500;
-    std::uint32_t eepromWriteUs = 4000;
-    std::uint32_t eraseUs = 10000;
+    std::uint32_t eepromWriteUs = 9000;
+    std::uint32_t eraseUs = 9000;
     std::array<std::uint8_t, kFlashBytes> flash;    // initial contents; 0xFF by default
     std::array<std::uint8_t, kEepromBytes> eeprom;  // initial contents; 0xFF by default
-    bool trace = false;                             // keep a line per call in Chip::trace()
+    bool trace = false;  // keep a line per call in Chip::trace(), and Chip::words()
 
     Config() {
         flash.fill(0xFF);
@@ -43,17 +47,20 @@ struct Config {
     }
 };
 
-// The signature of a supported model (10, 11, 12, 15); false for another number.
-bool signatureOfModel(int model, std::array<std::uint8_t, 3>& signature);
+// Gives config the signature and the busy times of a supported model (10, 11,
+// 12, 15); false, changing nothing, for another number.
+bool applyModel(int model, Config& config);
 
 class Chip {
   public:
     explicit Chip(const Config& config = Config());
 
     // Host side: one call each, counted and traced.
-    void setPin(Pin pin, bool level);  // trace "SCK 1", "MOSI 0", "RESET 1"
+    void setPin(Pin pin, bool level);  // trace "SCK 1", "MOSI 0", "RESET 1"; MISO is not the host's
     bool readMiso();                   // trace "MISO 0"
-    void sleepMs(unsigned ms);         // trace "SLEEP 2000"; advances time
+    // The host waits us microseconds. Sleeps with no pin call between them are
+    // one wait, traced as one line of whole milliseconds: "SLEEP 2000".
+    void sleep(std::uint64_t us);
 
     // Time that passes without a sleep (the cost of a platform call, or real time).
     void advanceUs(std::uint64_t us);
@@ -75,9 +82,12 @@ class Chip {
     // "read_flash", "write_flash", "read_eeprom", "write_eeprom",
     // "write_fuse", "write_lock".
     const std::map<std::string, std::uint64_t>& instructions() const;
+    // The rules the host broke: the first Violations::kKept as text, and how many in all.
     const std::vector<std::string>& violations() const;
+    std::uint64_t violationCount() const;
     const std::vector<std::string>& trace() const;
-    // The complete 32-bit words the chip has decoded, in order (framed as the chip frames them).
+    // The complete 32-bit words the chip has decoded, in order (framed as the
+    // chip frames them); kept only when tracing.
     const std::vector<std::uint32_t>& words() const;
 
   private:
@@ -102,11 +112,14 @@ class Chip {
     void sample();
     void decideOutput();
     void execute(std::uint32_t word);
+    bool decode(std::uint8_t b1, std::uint8_t b2, Kind& kind) const;
+    void act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4);
     bool readResult(std::uint32_t firstThree, std::uint8_t& value) const;
     bool settled() const;
     bool busy() const { return now_ < busyUntil_; }
     void startBusy(std::uint32_t us) { busyUntil_ = now_ + us; }
     void traceLine(const char* what, unsigned value);
+    void pinCall();
 
     Config config_;
     std::array<std::uint8_t, kFlashBytes> flash_;
@@ -118,6 +131,8 @@ class Chip {
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act
     std::uint64_t now_ = 0, sleep_ = 0, resetFellAt_ = 0, busyUntil_ = 0;
+    std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
+    bool waitTraced_ = false;   // the trace's last line is that wait
     unsigned bit_ = 0;          // samples taken in the current frame
     std::uint32_t shift_ = 0;   // bits sampled so far
     std::uint32_t output_ = 0;  // the frame's output word, MSB first
@@ -125,7 +140,7 @@ class Chip {
     std::array<std::uint64_t, kKinds> counts_{};
     // Built from counts_ when asked for, so counting never allocates.
     mutable std::map<std::string, std::uint64_t> instructions_;
-    std::vector<std::string> violations_;
+    Violations violations_;
     std::vector<std::string> trace_;
     std::vector<std::uint32_t> words_;
 };

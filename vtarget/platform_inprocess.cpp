@@ -1,5 +1,7 @@
-// The platform calls served by a virtual chip in the same process: the
-// adapter's wiring as the chip sees it, and sleeps that pass virtual time.
+// The platform calls served by a virtual chip in the same process, through
+// the virtual adapter: its wiring, its call cost and its sleeps.
+#include <optional>
+
 #include "link/platform.h"
 #include "vtarget/inprocess.h"
 
@@ -7,15 +9,30 @@ namespace vtarget {
 
 namespace {
 
-Chip* attached = nullptr;
+constexpr std::uint64_t kNsPerMs = 1000000;
+
+std::optional<Adapter> adapter;
 bool opened = false;
-// What a line call takes on a native UART, so that a host polling the chip sees time pass.
-constexpr std::uint64_t kCallUs = 2;
+
+unsigned bitOf(platform::PortLine line) {
+    switch (line) {
+        case platform::PortLine::Rts:
+            return lineBit(Line::Rts);
+        case platform::PortLine::Dtr:
+            return lineBit(Line::Dtr);
+        case platform::PortLine::TxBreak:
+            return lineBit(Line::TxBreak);
+        case platform::PortLine::Dsr:
+            return lineBit(Line::Dsr);
+    }
+    return 0;
+}
 
 }  // namespace
 
-void attach(Chip* chip) {
-    attached = chip;
+void attach(Chip* chip, const AdapterConfig& config) {
+    adapter.reset();
+    if (chip != nullptr) adapter.emplace(*chip, config);
     opened = false;
 }
 
@@ -24,34 +41,21 @@ void attach(Chip* chip) {
 namespace platform {
 
 bool open(const char*) {
-    if (vtarget::attached == nullptr || vtarget::opened) return false;
+    if (!vtarget::adapter || vtarget::opened) return false;
     vtarget::opened = true;
     return true;
 }
 
 bool set(PortLine line, bool level) {
-    if (vtarget::attached == nullptr) return false;
-    vtarget::attached->advanceUs(vtarget::kCallUs);
-    switch (line) {
-        case PortLine::Rts:
-            vtarget::attached->setPin(vtarget::Pin::Sck, level);
-            break;
-        case PortLine::Dtr:
-            vtarget::attached->setPin(vtarget::Pin::Reset, level);
-            break;
-        case PortLine::TxBreak:
-            vtarget::attached->setPin(vtarget::Pin::Mosi, level);
-            break;
-        case PortLine::Dsr:
-            return false;
-    }
-    return true;
+    unsigned bit = vtarget::bitOf(line);
+    return vtarget::adapter && vtarget::adapter->drive(bit, level ? bit : 0);
 }
 
 bool get(PortLine line, bool& level) {
-    if (vtarget::attached != nullptr) vtarget::attached->advanceUs(vtarget::kCallUs);
-    level = vtarget::attached != nullptr && line == PortLine::Dsr && vtarget::attached->readMiso();
-    return vtarget::attached != nullptr;
+    unsigned levels = 0;
+    bool answered = vtarget::adapter && vtarget::adapter->read(levels);
+    level = (levels & vtarget::bitOf(line)) != 0;
+    return answered;
 }
 
 void close() {
@@ -59,11 +63,11 @@ void close() {
 }
 
 void sleepMs(unsigned ms) {
-    if (vtarget::attached != nullptr) vtarget::attached->sleepMs(ms);
+    if (vtarget::adapter) vtarget::adapter->sleep(std::uint64_t{ms} * vtarget::kNsPerMs);
 }
 
 std::uint64_t nowUs() {
-    return vtarget::attached != nullptr ? vtarget::attached->nowUs() : 0;
+    return vtarget::adapter ? vtarget::adapter->nowNs() / 1000 : 0;
 }
 
 }  // namespace platform

@@ -1,41 +1,28 @@
-// The virtual chip behind a serial device path, for a whole program.
+// The virtual chip behind a serial device path, for a whole program: the
+// C library calls that the preload library stands in front of.
 //
 // Loaded with LD_PRELOAD, the library answers an open of the build's COM1
-// device (or of a path given with port=) with the slave side of a fresh
-// pseudo-terminal, so termios calls, flock and fcntl keep working, and serves
-// the modem-line ioctls on it from the virtual chip:
-//   RTS -> SCK, DTR -> RESET, break -> MOSI, DSR <- MISO.
-// Such an open never reaches the real device.
+// device (or of a path given with port=) with the served port (see
+// served_port.h), wired to the virtual chip through the virtual adapter
+// (adapter.h).
 //
 // Wherever it is loaded, the library also owns the process's time: unless
 // VTARGET has realtime, nanosleep, clock_nanosleep, usleep and sleep return at
 // once and advance the chip's clock, and clock_gettime, gettimeofday and time
-// read that clock, so a run is fast and the same every time.
-//
-// Descriptors are followed by number: a dup of the served descriptor is a
-// plain pseudo-terminal.
-//
-// With serve-ptys, a pseudo-terminal slave that the process did not open
-// through the library is served too, from its first modem-line call on (on a
-// pseudo-terminal such a call does nothing or fails). Wine needs it: its
-// server opens the port and hands the descriptor to the program's process,
-// which makes the modem-line calls.
+// read the virtual clock (virtual_clock.h), so a run is fast and the same
+// every time.
 //
 // Settings come from VTARGET (see preload_config.h); a bad one ends the
-// process with exit code 125 before main runs.
+// process with exit code 125 before main runs, and help lists the keys.
 
 // The definitions of open() below must not meet the fortified inline wrappers.
 #undef _FORTIFY_SOURCE
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <linux/major.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <sys/time.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,13 +33,15 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
+#include "vtarget/adapter.h"
 #include "vtarget/chip.h"
 #include "vtarget/preload_config.h"
+#include "vtarget/report.h"
+#include "vtarget/served_port.h"
+#include "vtarget/virtual_clock.h"
 
 #ifndef QUILLET_COM1_DEVICE
 #define QUILLET_COM1_DEVICE "/dev/ttyS0"
@@ -63,12 +52,7 @@ namespace vtarget {
 namespace {
 
 constexpr std::uint64_t kNsPerUs = 1000;
-constexpr std::uint64_t kNsPerMs = 1000000;
 constexpr std::uint64_t kNsPerS = 1000000000;
-// Virtual wall-clock time starts at 2000-01-01 00:00:00 UTC; the monotonic
-// clocks start a little after zero, as an uptime would.
-constexpr std::uint64_t kVirtualEpochS = 946684800;
-constexpr std::uint64_t kVirtualUptimeS = 1000;
 
 template <typename F>
 F* next(F*& slot, const char* name) {
@@ -151,49 +135,15 @@ bool isVirtualClock(clockid_t clock) {
     }
 }
 
-// The requests that drive or read the lines.
-bool isLineRequest(unsigned long request) {
-    switch (request) {
-        case TIOCMBIS:
-        case TIOCMBIC:
-        case TIOCMSET:
-        case TIOCMGET:
-        case TIOCSBRK:
-        case TIOCCBRK:
-            return true;
-        default:
-            return false;
-    }
+VirtualClock::Epoch epochOf(clockid_t clock) {
+    bool wall = clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
+    return wall ? VirtualClock::Epoch::Wall : VirtualClock::Epoch::Uptime;
 }
 
-bool isPtySlave(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    unsigned kind = major(st.st_rdev);
-    return kind >= UNIX98_PTY_SLAVE_MAJOR && kind < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT;
-}
-
-bool isWallClock(clockid_t clock) {
-    return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
-}
-
-std::string hex(const std::uint8_t* bytes, std::size_t n) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < n; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out + "\"";
+std::uint64_t monotonicNs() {
+    timespec now{};
+    realClockGettime(CLOCK_MONOTONIC, &now);
+    return nsOf(now);
 }
 
 Config chipConfig(const PreloadOptions& options) {
@@ -202,284 +152,109 @@ Config chipConfig(const PreloadOptions& options) {
     return config;
 }
 
-// The master of an adopted descriptor: it is in another process.
-constexpr int kNoMaster = -1;
+AdapterConfig adapterConfig(const PreloadOptions& options) {
+    AdapterConfig config = options.adapter;
+    // In real time a call takes what it really takes.
+    if (options.realtime) config.callNs = 0;
+    return config;
+}
 
-class Shim {
+PortOptions portOptions(const PreloadOptions& options) {
+    PortOptions port;
+    port.paths.push_back(QUILLET_COM1_DEVICE);
+    port.paths.insert(port.paths.end(), options.ports.begin(), options.ports.end());
+    port.noPort = options.noPort;
+    port.servePtys = options.servePtys;
+    return port;
+}
+
+// Everything the library keeps for the process: one chip behind one adapter.
+class Library {
   public:
-    explicit Shim(const PreloadOptions& options)
-        : options_(options), chip_(chipConfig(options)), owner_(::getpid()) {
-        paths_.push_back(QUILLET_COM1_DEVICE);
-        paths_.insert(paths_.end(), options.ports.begin(), options.ports.end());
-        for (const std::string& path : paths_) {
-            struct stat st {};
-            if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
-                devices_.push_back(st.st_rdev);
-        }
-        if (options_.realtime) startNs_ = monotonicNs();
-    }
+    explicit Library(const PreloadOptions& options)
+        : options_(options),
+          chip_(chipConfig(options)),
+          adapter_(chip_, adapterConfig(options)),
+          clock_(adapter_),
+          port_(adapter_, portOptions(options), {realOpen, realClose, realIoctl}),
+          owner_(::getpid()),
+          startNs_(options.realtime ? monotonicNs() : 0) {}
 
     std::recursive_mutex& mutex() { return mutex_; }
     bool realtime() const { return options_.realtime; }
+    ServedPort& port() { return port_; }
+    Adapter& adapter() { return adapter_; }
+    VirtualClock& clock() { return clock_; }
 
-    // True when path (relative to dirfd) names a served device, by its
-    // spelling or as another name of the same device node.
-    bool serves(int dirfd, const char* path) const {
-        if (path == nullptr) return false;
-        for (const std::string& served : paths_) {
-            if (served == path) return true;
-        }
-        struct stat st {};
-        if (devices_.empty() || ::fstatat(dirfd, path, &st, 0) != 0 || !S_ISCHR(st.st_mode)) {
-            return false;
-        }
-        for (dev_t device : devices_) {
-            if (device == st.st_rdev) return true;
-        }
-        return false;
-    }
+    // Brings the chip up to the monotonic clock (real time only).
+    void catchUp() { clock_.catchUp(monotonicNs() - startNs_); }
 
-    int open(int flags) {
-        if (options_.noPort) {
-            errno = ENOENT;
-            return -1;
-        }
-        int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0) return -1;
-        char name[64];
-        int fd = -1;
-        if (::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
-            ::ptsname_r(master, name, sizeof name) == 0) {
-            int kept = flags & (O_ACCMODE | O_NONBLOCK | O_CLOEXEC);
-            fd = realOpen(name, kept | O_NOCTTY);
-        }
-        if (fd < 0) {
-            int error = errno;
-            realClose(master);
-            errno = error;
-            return -1;
-        }
-        masters_[fd] = master;
-        used_ = true;
-        return fd;
-    }
-
-    bool isServed(int fd) const { return masters_.count(fd) != 0; }
-
-    // Takes fd on as the served port when serve-ptys lets this call do it.
-    bool adopts(int fd, unsigned long request) {
-        if (!options_.servePtys || !isLineRequest(request) || !isPtySlave(fd)) return false;
-        masters_[fd] = kNoMaster;
-        used_ = true;
-        return true;
+    int ioctl(int fd, unsigned long request, void* arg) {
+        if (options_.realtime && isLineRequest(request)) catchUp();
+        return port_.ioctl(fd, request, arg);
     }
 
     int close(int fd) {
-        if (masters_[fd] != kNoMaster) realClose(masters_[fd]);
-        masters_.erase(fd);
-        int result = realClose(fd);
-        flushSleeps();
+        int result = port_.close(fd);
         writeOutputs(false);
         return result;
-    }
-
-    int ioctl(int fd, unsigned long request, void* arg) {
-        if (isLineRequest(request)) return lineCall(request, static_cast<int*>(arg));
-        switch (request) {
-            case TIOCEXCL:
-            case TIOCNXCL:
-            case TCGETS:
-            case TCSETS:
-            case TCSETSW:
-            case TCSETSF:
-            case TCFLSH:
-            case TCXONC:
-            case TCSBRK:
-                return realIoctl(fd, request, arg);
-            default: {
-                char text[64];
-                std::snprintf(text, sizeof text, "unsupported ioctl request 0x%lX", request);
-                violations_.emplace_back(text);
-                errno = ENOTTY;
-                return -1;
-            }
-        }
-    }
-
-    // A sleep of ns nanoseconds: over at once in virtual time; in real time,
-    // what the caller has just slept. Sleeps with no line or status call
-    // between them reach the chip as one, as a wait on the lines would look.
-    void slept(std::uint64_t ns) {
-        sleepNs_ += ns;
-        used_ = true;
-        pendingNs_ += ns;
-    }
-
-    // Hands the sleeps taken since the last call to the chip.
-    void flushSleeps() {
-        std::uint64_t ns = pendingNs_;
-        pendingNs_ = 0;
-        for (std::uint64_t ms = ns / kNsPerMs; ms > 0;) {
-            unsigned part = static_cast<unsigned>(ms < 1000000000u ? ms : 1000000000u);
-            chip_.sleepMs(part);
-            ms -= part;
-        }
-        advanceNs(ns % kNsPerMs);
-    }
-
-    // Brings the chip up to the monotonic clock (real time only).
-    void catchUp() {
-        std::uint64_t elapsed = monotonicNs() - startNs_;
-        if (elapsed > nowNs()) advanceNs(elapsed - nowNs());
-    }
-
-    std::uint64_t clockNs(clockid_t clock) const {
-        return (isWallClock(clock) ? kVirtualEpochS : kVirtualUptimeS) * kNsPerS + nowNs();
     }
 
     // Writes state-out and trace-out. At exit, a process that never used the
     // chip leaves files that are already there alone: it is a wrapper such as
     // strace or time that got the same environment as the program it ran.
-    void writeOutputs(bool atExit) const {
+    void writeOutputs(bool atExit) {
         // A forked child shares the settings but not the chip's story.
         if (::getpid() != owner_) return;
         if (worthWriting(options_.stateOut, atExit)) {
-            std::ofstream out(options_.stateOut, std::ios::trunc);
-            out << stateJson();
+            std::ofstream(options_.stateOut, std::ios::trunc) << stateJson(adapter_);
         }
         if (worthWriting(options_.traceOut, atExit)) {
             std::ofstream out(options_.traceOut, std::ios::trunc);
-            for (const std::string& line : chip_.trace())
-                out << line << '\n';
+            writeTrace(out, chip_);
         }
     }
 
   private:
     bool worthWriting(const std::string& path, bool atExit) const {
-        return !path.empty() && (!atExit || used_ || ::access(path.c_str(), F_OK) != 0);
-    }
-
-    std::uint64_t nowNs() const { return chip_.nowUs() * kNsPerUs + subUsNs_ + pendingNs_; }
-
-    void advanceNs(std::uint64_t ns) {
-        std::uint64_t total = subUsNs_ + ns;
-        subUsNs_ = total % kNsPerUs;
-        chip_.advanceUs(total / kNsPerUs);
-    }
-
-    std::uint64_t monotonicNs() const {
-        timespec now{};
-        realClockGettime(CLOCK_MONOTONIC, &now);
-        return nsOf(now);
-    }
-
-    int lineCall(unsigned long request, int* bits) {
-        bool needsBits = request != TIOCSBRK && request != TIOCCBRK;
-        if (needsBits && bits == nullptr) {
-            errno = EFAULT;
-            return -1;
-        }
-        if (options_.failAfterSet && calls_ >= options_.failAfter) {
-            errno = EIO;
-            return -1;
-        }
-        ++calls_;
-        flushSleeps();
-        if (options_.realtime) {
-            catchUp();
-        } else {
-            chip_.advanceUs(options_.callUs);
-        }
-        bool set = request == TIOCMBIS;
-        switch (request) {
-            case TIOCSBRK:
-            case TIOCCBRK:
-                chip_.setPin(Pin::Mosi, request == TIOCSBRK);
-                break;
-            case TIOCMGET:
-                *bits = (chip_.readMiso() ? TIOCM_DSR : 0) |
-                        (chip_.pinLevel(Pin::Sck) ? TIOCM_RTS : 0) |
-                        (chip_.pinLevel(Pin::Reset) ? TIOCM_DTR : 0);
-                break;
-            case TIOCMSET:
-                chip_.setPin(Pin::Sck, (*bits & TIOCM_RTS) != 0);
-                chip_.setPin(Pin::Reset, (*bits & TIOCM_DTR) != 0);
-                break;
-            default:
-                if (*bits & TIOCM_RTS) chip_.setPin(Pin::Sck, set);
-                if (*bits & TIOCM_DTR) chip_.setPin(Pin::Reset, set);
-                break;
-        }
-        return 0;
-    }
-
-    std::string stateJson() const {
-        std::string json = "{\n";
-        json += "  \"flash\": \"" + hex(chip_.flash().data(), kFlashBytes) + "\",\n";
-        json += "  \"eeprom\": \"" + hex(chip_.eeprom().data(), kEepromBytes) + "\",\n";
-        std::uint8_t fuse = chip_.fuse();
-        std::uint8_t lock = chip_.lock();
-        json += "  \"fuse\": \"" + hex(&fuse, 1) + "\",\n";
-        json += "  \"lock\": \"" + hex(&lock, 1) + "\",\n";
-        json += "  \"virtual_us\": " + std::to_string(chip_.nowUs()) + ",\n";
-        json += "  \"sleep_us\": " + std::to_string(sleepNs_ / kNsPerUs) + ",\n";
-        json += "  \"line_calls\": " + std::to_string(chip_.lineCalls()) + ",\n";
-        json += "  \"status_reads\": " + std::to_string(chip_.statusReads()) + ",\n";
-        json += "  \"instructions\": {";
-        const char* separator = "";
-        for (const auto& [kind, count] : chip_.instructions()) {
-            json += separator + quoted(kind) + ": " + std::to_string(count);
-            separator = ", ";
-        }
-        json += "},\n";
-        json +=
-            "  \"unknown_instructions\": " + std::to_string(chip_.unknownInstructions()) + ",\n";
-        json += "  \"violations\": [";
-        separator = "";
-        std::vector<std::string> all = chip_.violations();
-        all.insert(all.end(), violations_.begin(), violations_.end());
-        for (const std::string& violation : all) {
-            json += separator + quoted(violation);
-            separator = ", ";
-        }
-        return json + "]\n}\n";
+        bool used = port_.used() || adapter_.activity() != 0;
+        return !path.empty() && (!atExit || used || ::access(path.c_str(), F_OK) != 0);
     }
 
     const PreloadOptions options_;
     Chip chip_;
+    Adapter adapter_;
+    VirtualClock clock_;
+    ServedPort port_;
     const pid_t owner_;
+    const std::uint64_t startNs_;  // the monotonic clock at load (real time)
     std::recursive_mutex mutex_;
-    std::vector<std::string> paths_;
-    std::vector<dev_t> devices_;
-    bool used_ = false;            // a served path opened or a sleep taken
-    std::map<int, int> masters_;   // served descriptor -> its pseudo-terminal master
-    std::uint64_t calls_ = 0;      // line and status calls so far
-    std::uint64_t sleepNs_ = 0;    // sum of the sleeps asked for
-    std::uint64_t subUsNs_ = 0;    // the chip's clock below its microsecond
-    std::uint64_t pendingNs_ = 0;  // slept since the last line or status call
-    std::uint64_t startNs_ = 0;    // the monotonic clock at load (real time)
-    std::vector<std::string> violations_;
 };
 
-Shim* create() {
+Library* create() {
     PreloadOptions options;
     std::string error = parsePreloadOptions(std::getenv("VTARGET"), options);
+    // Not exit(): no handler of a half-loaded process may run.
     if (!error.empty()) {
         std::fprintf(stderr, "vtarget: %s\n", error.c_str());
-        // Not exit(): no handler of a half-loaded process may run.
         ::_exit(125);
     }
-    return new Shim(options);
+    if (options.help) {
+        std::fputs(preloadHelp().c_str(), stdout);
+        std::fflush(stdout);
+        ::_exit(0);
+    }
+    return new Library(options);
 }
 
-std::atomic<Shim*> instance{nullptr};
+std::atomic<Library*> instance{nullptr};
 std::atomic<bool> starting{false};
 
-// The shim, made on first use (at the latest when the library loads). Null
-// while it is being made: the calls that the runtime makes meanwhile, such as
-// a sanitizer's allocator reading the clock, go straight on.
-Shim* shim() {
-    Shim* made = instance.load(std::memory_order_acquire);
+// The library's state, made on first use (at the latest when the library
+// loads). Null while it is being made: the calls that the runtime makes
+// meanwhile, such as a sanitizer's allocator reading the clock, go straight on.
+Library* library() {
+    Library* made = instance.load(std::memory_order_acquire);
     if (made != nullptr || starting.exchange(true)) return made;
     resolveReal();
     made = create();
@@ -488,31 +263,30 @@ Shim* shim() {
 }
 
 __attribute__((constructor)) void load() {
-    shim();
+    library();
 }
 
 __attribute__((destructor)) void unload() {
-    Shim* made = shim();
+    Library* made = library();
     if (made == nullptr) return;
     std::lock_guard<std::recursive_mutex> lock(made->mutex());
-    made->flushSleeps();
     made->writeOutputs(true);
 }
 
 int serveOrOpen(int dirfd, const char* path, int flags, mode_t mode,
                 int (*passOn)(int, const char*, int, mode_t)) {
-    Shim* made = shim();
+    Library* made = library();
     if (made == nullptr) {
-        // No open of the device may reach it, even before the shim is there.
+        // No open of the device may reach it, even before the library is ready.
         if (path != nullptr && std::strcmp(path, QUILLET_COM1_DEVICE) == 0) {
             errno = EAGAIN;
             return -1;
         }
         return passOn(dirfd, path, flags, mode);
     }
-    if (!made->serves(dirfd, path)) return passOn(dirfd, path, flags, mode);
+    if (!made->port().serves(dirfd, path)) return passOn(dirfd, path, flags, mode);
     std::lock_guard<std::recursive_mutex> lock(made->mutex());
-    return made->open(flags);
+    return made->port().open(flags);
 }
 
 mode_t modeOf(int flags, va_list args) {
@@ -558,12 +332,12 @@ constexpr char kOpenat64_2[] = "__openat64_2";
 // realSleep(left) waits, and the chip is credited with what was slept.
 template <typename RealSleep>
 int sleepFor(std::uint64_t asked, RealSleep realSleep) {
-    Shim* made = shim();
+    Library* made = library();
     std::uint64_t left = 0;
     if (made == nullptr) return realSleep(left);
     if (!made->realtime()) {
         std::lock_guard<std::recursive_mutex> lock(made->mutex());
-        made->slept(asked);
+        made->adapter().sleep(asked);
         return 0;
     }
     {
@@ -574,7 +348,7 @@ int sleepFor(std::uint64_t asked, RealSleep realSleep) {
     int error = errno;
     {
         std::lock_guard<std::recursive_mutex> lock(made->mutex());
-        made->slept(asked > left ? asked - left : 0);
+        made->adapter().sleep(asked > left ? asked - left : 0);
     }
     errno = error;
     return result;
@@ -644,10 +418,10 @@ __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* p
 }
 
 __attribute__((visibility("default"))) int close(int fd) {
-    vtarget::Shim* shim = vtarget::shim();
-    if (shim == nullptr) return vtarget::realClose(fd);
-    std::lock_guard<std::recursive_mutex> lock(shim->mutex());
-    return shim->isServed(fd) ? shim->close(fd) : vtarget::realClose(fd);
+    vtarget::Library* library = vtarget::library();
+    if (library == nullptr) return vtarget::realClose(fd);
+    std::lock_guard<std::recursive_mutex> lock(library->mutex());
+    return library->port().isServed(fd) ? library->close(fd) : vtarget::realClose(fd);
 }
 
 __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept {
@@ -655,11 +429,12 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
-    vtarget::Shim* shim = vtarget::shim();
-    if (shim == nullptr) return vtarget::realIoctl(fd, request, arg);
-    std::lock_guard<std::recursive_mutex> lock(shim->mutex());
-    return shim->isServed(fd) || shim->adopts(fd, request) ? shim->ioctl(fd, request, arg)
-                                                           : vtarget::realIoctl(fd, request, arg);
+    vtarget::Library* library = vtarget::library();
+    if (library == nullptr) return vtarget::realIoctl(fd, request, arg);
+    std::lock_guard<std::recursive_mutex> lock(library->mutex());
+    vtarget::ServedPort& port = library->port();
+    return port.isServed(fd) || port.adopts(fd, request) ? library->ioctl(fd, request, arg)
+                                                         : vtarget::realIoctl(fd, request, arg);
 }
 
 __attribute__((visibility("default"))) int nanosleep(const timespec* request, timespec* remaining) {
@@ -682,10 +457,19 @@ __attribute__((visibility("default"))) int clock_nanosleep(clockid_t clock, int 
     }
     bool absolute = (flags & TIMER_ABSTIME) != 0;
     std::uint64_t asked = vtarget::nsOf(*request);
+    vtarget::Library* library = vtarget::library();
     if (absolute) {
-        timespec now{};
-        clock_gettime(clock, &now);
-        asked = asked > vtarget::nsOf(now) ? asked - vtarget::nsOf(now) : 0;
+        // The library's own look at the clock: no read by the program.
+        std::uint64_t now = 0;
+        if (library == nullptr || library->realtime()) {
+            timespec t{};
+            vtarget::realClockGettime(clock, &t);
+            now = vtarget::nsOf(t);
+        } else {
+            std::lock_guard<std::recursive_mutex> lock(library->mutex());
+            now = library->clock().peek(vtarget::epochOf(clock));
+        }
+        asked = asked > now ? asked - now : 0;
     }
     return vtarget::sleepFor(asked, [&](std::uint64_t& left) {
         int result = vtarget::realClockNanosleep(clock, flags, request, remaining);
@@ -709,12 +493,12 @@ __attribute__((visibility("default"))) unsigned sleep(unsigned seconds) {
 }
 
 __attribute__((visibility("default"))) int clock_gettime(clockid_t clock, timespec* now) noexcept {
-    vtarget::Shim* shim = vtarget::shim();
-    if (shim == nullptr || shim->realtime() || !vtarget::isVirtualClock(clock)) {
+    vtarget::Library* library = vtarget::library();
+    if (library == nullptr || library->realtime() || !vtarget::isVirtualClock(clock)) {
         return vtarget::realClockGettime(clock, now);
     }
-    std::lock_guard<std::recursive_mutex> lock(shim->mutex());
-    *now = vtarget::timespecOf(shim->clockNs(clock));
+    std::lock_guard<std::recursive_mutex> lock(library->mutex());
+    *now = vtarget::timespecOf(library->clock().read(vtarget::epochOf(clock)));
     return 0;
 }
 

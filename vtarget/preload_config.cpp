@@ -1,6 +1,5 @@
 #include "vtarget/preload_config.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -35,6 +34,13 @@ bool parseByte(const std::string& text, std::uint8_t& value) {
     return true;
 }
 
+bool parseUs(const std::string& text, std::uint32_t& us) {
+    std::uint64_t number = 0;
+    if (!parseNumber(text, 10, UINT32_MAX, number)) return false;
+    us = static_cast<std::uint32_t>(number);
+    return true;
+}
+
 // "AAA:VV": a hexadecimal address below `size` and a two-digit value.
 bool parseStuck(const std::string& text, unsigned size, std::map<unsigned, std::uint8_t>& cells) {
     std::size_t colon = text.find(':');
@@ -61,85 +67,164 @@ std::string readContents(const std::string& path, std::array<std::uint8_t, N>& m
     return "";
 }
 
-// Applies one item; returns false when its value is bad.
-bool apply(const std::string& key, const std::string& value, bool hasValue, PreloadOptions& options,
-           std::string& error) {
-    Config& chip = options.chip;
-    std::uint64_t number = 0;
-    if (key == "absent" || key == "stubborn-lock" || key == "realtime" || key == "no-port" ||
-        key == "serve-ptys") {
-        if (hasValue) return false;
-        if (key == "absent") chip.absent = true;
-        if (key == "stubborn-lock") chip.stubbornLock = true;
-        if (key == "realtime") options.realtime = true;
-        if (key == "no-port") options.noPort = true;
-        if (key == "serve-ptys") options.servePtys = true;
-        return true;
-    }
-    if (key == "model") {
-        return parseNumber(value, 10, 99, number) &&
-               signatureOfModel(static_cast<int>(number), chip.signature);
-    }
-    if (key == "signature") {
-        if (!parseHex(value, 6, number)) return false;
-        chip.signature = {static_cast<std::uint8_t>(number >> 16),
-                          static_cast<std::uint8_t>(number >> 8),
-                          static_cast<std::uint8_t>(number)};
-        return true;
-    }
-    if (key == "calibration") return parseByte(value, chip.calibration);
-    if (key == "fuse") return parseByte(value, chip.fuse);
-    if (key == "lock") return parseByte(value, chip.lock) && (chip.lock & ~0x06u) == 0;
-    if (key == "sync") {
-        if (value == "never") {
-            chip.syncAttempt = 0;
-            return true;
-        }
-        if (!parseNumber(value, 10, 32, number) || number == 0) return false;
-        chip.syncAttempt = static_cast<int>(number);
-        return true;
-    }
-    if (key == "stuck") return parseStuck(value, kFlashBytes, chip.stuckFlash);
-    if (key == "eestuck") return parseStuck(value, kEepromBytes, chip.stuckEeprom);
-    if (key == "flash-us" || key == "eeprom-us" || key == "erase-us") {
-        if (!parseNumber(value, 10, UINT32_MAX, number)) return false;
-        std::uint32_t us = static_cast<std::uint32_t>(number);
-        (key == "flash-us"    ? chip.flashWriteUs
-         : key == "eeprom-us" ? chip.eepromWriteUs
-                              : chip.eraseUs) = us;
-        return true;
-    }
-    if (key == "call-us") return parseNumber(value, 10, UINT32_MAX, options.callUs);
-    if (key == "fail-after") {
-        options.failAfterSet = parseNumber(value, 10, UINT64_MAX / 2, options.failAfter);
-        return options.failAfterSet;
-    }
-    if (value.empty()) return false;
-    if (key == "flash-in") error = readContents(value, chip.flash);
-    if (key == "eeprom-in") error = readContents(value, chip.eeprom);
-    if (key == "port") options.ports.push_back(value);
-    if (key == "state-out") options.stateOut = value;
-    if (key == "trace-out") options.traceOut = value;
-    return true;
-}
+struct Parse {
+    explicit Parse(PreloadOptions& o) : options(o) {}
 
-bool knownKey(const std::string& key) {
-    static const char* const kKeys[] = {
-        "model",    "signature",  "calibration", "fuse",          "lock",       "sync",
-        "absent",   "stuck",      "eestuck",     "stubborn-lock", "flash-us",   "eeprom-us",
-        "erase-us", "call-us",    "flash-in",    "eeprom-in",     "port",       "no-port",
-        "realtime", "fail-after", "state-out",   "trace-out",     "serve-ptys",
-    };
-    for (const char* known : kKeys) {
-        if (key == known) return true;
-    }
-    return false;
-}
+    PreloadOptions& options;
+    std::string error;  // a value that reads well but cannot be used
+    bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false;
+};
+
+// Applies a value (empty for a flag); false when it is bad.
+using Apply = bool (*)(Parse& p, const std::string& value);
+
+struct Entry {
+    PreloadKey key;
+    Apply apply;
+};
+
+const Entry kEntries[] = {
+    {{"model", "10|11|12|15", "the chip's signature and busy times (12)"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t number = 0;
+         Config model = p.options.chip;
+         if (!parseNumber(v, 10, 99, number) || !applyModel(static_cast<int>(number), model)) {
+             return false;
+         }
+         Config& chip = p.options.chip;
+         chip.signature = model.signature;
+         if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
+         if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
+         if (!p.eraseUsGiven) chip.eraseUs = model.eraseUs;
+         return true;
+     }},
+    {{"signature", "XXXXXX", "the three signature bytes, in hexadecimal"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t number = 0;
+         if (!parseHex(v, 6, number)) return false;
+         p.options.chip.signature = {static_cast<std::uint8_t>(number >> 16),
+                                     static_cast<std::uint8_t>(number >> 8),
+                                     static_cast<std::uint8_t>(number)};
+         return true;
+     }},
+    {{"calibration", "XX", "the calibration byte (5A)"},
+     [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.calibration); }},
+    {{"fuse", "XX", "the fuse byte (52)"},
+     [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.fuse); }},
+    {{"lock", "06|04|02|00", "the lock bits as Read Lock Bits reports them (06)"},
+     [](Parse& p, const std::string& v) {
+         return parseByte(v, p.options.chip.lock) && (p.options.chip.lock & ~0x06u) == 0;
+     }},
+    {{"sync", "1..32|never", "the host's attempt at which the chip first answers (1)"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t number = 0;
+         if (v == "never") {
+             number = 0;
+         } else if (!parseNumber(v, 10, 32, number) || number == 0) {
+             return false;
+         }
+         p.options.chip.syncAttempt = static_cast<int>(number);
+         return true;
+     }},
+    {{"absent", nullptr, "nothing is connected: MISO stays low"},
+     [](Parse& p, const std::string&) { return p.options.chip.absent = true; }},
+    {{"stubborn-lock", nullptr, "chip erase leaves the lock bits as they are"},
+     [](Parse& p, const std::string&) { return p.options.chip.stubbornLock = true; }},
+    {{"stuck", "AAA:VV", "the flash byte at AAA always reads VV (repeatable)"},
+     [](Parse& p, const std::string& v) {
+         return parseStuck(v, kFlashBytes, p.options.chip.stuckFlash);
+     }},
+    {{"eestuck", "AA:VV", "the EEPROM byte at AA always reads VV (repeatable)"},
+     [](Parse& p, const std::string& v) {
+         return parseStuck(v, kEepromBytes, p.options.chip.stuckEeprom);
+     }},
+    {{"flash-us", "N", "microseconds a flash byte write keeps the chip busy (model's)"},
+     [](Parse& p, const std::string& v) {
+         return p.flashUsGiven = parseUs(v, p.options.chip.flashWriteUs);
+     }},
+    {{"eeprom-us", "N", "microseconds an EEPROM byte write keeps the chip busy (model's)"},
+     [](Parse& p, const std::string& v) {
+         return p.eepromUsGiven = parseUs(v, p.options.chip.eepromWriteUs);
+     }},
+    {{"erase-us", "N", "microseconds a chip erase keeps the chip busy (model's)"},
+     [](Parse& p, const std::string& v) {
+         return p.eraseUsGiven = parseUs(v, p.options.chip.eraseUs);
+     }},
+    {{"call-us", "N", "virtual microseconds each line or status call costs (2)"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t us = 0;
+         if (!parseNumber(v, 10, UINT32_MAX, us)) return false;
+         p.options.adapter.callNs = us * 1000;
+         return true;
+     }},
+    {{"fail-after", "N", "line and status calls that succeed; the later ones fail with EIO"},
+     [](Parse& p, const std::string& v) {
+         AdapterConfig& adapter = p.options.adapter;
+         return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);
+     }},
+    {{"realtime", nullptr, "sleeps really wait, calls cost nothing: the chip keeps real time"},
+     [](Parse& p, const std::string&) { return p.options.realtime = true; }},
+    {{"flash-in", "PATH", "the flash's first bytes, raw, from a file"},
+     [](Parse& p, const std::string& v) {
+         p.error = readContents(v, p.options.chip.flash);
+         return !v.empty();
+     }},
+    {{"eeprom-in", "PATH", "the EEPROM's first bytes, raw, from a file"},
+     [](Parse& p, const std::string& v) {
+         p.error = readContents(v, p.options.chip.eeprom);
+         return !v.empty();
+     }},
+    {{"port", "PATH", "a device path served besides the COM1 device (repeatable)"},
+     [](Parse& p, const std::string& v) {
+         p.options.ports.push_back(v);
+         return !v.empty();
+     }},
+    {{"no-port", nullptr, "opening a served path fails with ENOENT"},
+     [](Parse& p, const std::string&) { return p.options.noPort = true; }},
+    {{"serve-ptys", nullptr,
+      "a pseudo-terminal opened elsewhere is served from its first "
+      "line call on"},
+     [](Parse& p, const std::string&) { return p.options.servePtys = true; }},
+    {{"state-out", "PATH", "where the chip's state goes, as JSON, at close and at exit"},
+     [](Parse& p, const std::string& v) {
+         p.options.stateOut = v;
+         return !v.empty();
+     }},
+    {{"trace-out", "PATH", "where the trace goes, a line per call, at close and at exit"},
+     [](Parse& p, const std::string& v) {
+         p.options.traceOut = v;
+         return !v.empty();
+     }},
+    {{"help", nullptr, "print these keys and exit"},
+     [](Parse& p, const std::string&) { return p.options.help = true; }},
+};
 
 }  // namespace
 
+const std::vector<PreloadKey>& preloadKeys() {
+    static const std::vector<PreloadKey> keys = [] {
+        std::vector<PreloadKey> all;
+        for (const Entry& entry : kEntries)
+            all.push_back(entry.key);
+        return all;
+    }();
+    return keys;
+}
+
+std::string preloadHelp() {
+    std::string text = "VTARGET keys, comma-separated (defaults in parentheses):\n";
+    for (const PreloadKey& key : preloadKeys()) {
+        std::string item = key.name;
+        if (key.value != nullptr) item += std::string("=") + key.value;
+        item.resize(item.size() < 22 ? 22 : item.size() + 1, ' ');
+        text += "  " + item + key.help + "\n";
+    }
+    return text;
+}
+
 std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
     if (text == nullptr) return "";
+    Parse parse(options);
     std::string all(text);
     std::size_t start = 0;
     while (start <= all.size()) {
@@ -152,12 +237,17 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
         bool hasValue = equals != std::string::npos;
         std::string key = item.substr(0, equals);
         std::string value = hasValue ? item.substr(equals + 1) : "";
-        if (!knownKey(key)) return "unknown key '" + key + "'";
-        std::string error;
-        if (!apply(key, value, hasValue, options, error)) {
-            return hasValue ? "bad value '" + value + "' for " + key : key + " needs a value";
+        const Entry* entry = nullptr;
+        for (const Entry& candidate : kEntries) {
+            if (key == candidate.key.name) entry = &candidate;
         }
-        if (!error.empty()) return error;
+        if (entry == nullptr) return "unknown key '" + key + "'";
+        bool flag = entry->key.value == nullptr;
+        if (!flag && !hasValue) return key + " needs a value";
+        if (flag == hasValue || !entry->apply(parse, value)) {
+            return "bad value '" + value + "' for " + key;
+        }
+        if (!parse.error.empty()) return parse.error;
     }
     return "";
 }

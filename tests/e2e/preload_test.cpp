@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "vtarget/virtual_clock.h"
 
 namespace {
 
@@ -44,6 +45,26 @@ TEST(Preload, ServesItsPathsThroughEveryOpen) {
             e2e::run({{PORT_PROBE, "open", row.path, row.call}, row.vtarget, {}});
         EXPECT_EQ(outcome.out, row.out) << row.path << " " << row.call;
     }
+}
+
+// A program may read the clock twice to see whether it moves, and sleep if
+// not; one that spins on it must still get to its deadline.
+TEST(VirtualClock, StandsForAFewReadsThenMovesAMicrosecondARead) {
+    vtarget::Chip chip;
+    vtarget::Adapter adapter(chip, {});
+    vtarget::VirtualClock clock(adapter);
+    auto read = [&clock] { return clock.read(vtarget::VirtualClock::Epoch::Uptime); };
+    std::uint64_t start = read();
+    for (std::uint64_t i = 1; i < vtarget::VirtualClock::kFreeReads; ++i)
+        EXPECT_EQ(read(), start);
+    EXPECT_EQ(read(), start + 1000);
+    // A sleep or a call ends the watch: the reads after it are free again.
+    adapter.sleep(5000);
+    EXPECT_EQ(read(), start + 6000);
+    EXPECT_EQ(read(), start + 6000);
+    unsigned levels = 0;
+    EXPECT_TRUE(adapter.read(levels));
+    EXPECT_EQ(read(), start + 6000 + vtarget::kDefaultCallNs);
 }
 
 }  // namespace

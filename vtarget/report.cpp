@@ -1,0 +1,72 @@
+#include "vtarget/report.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace vtarget {
+
+namespace {
+
+std::string hex(const std::uint8_t* bytes, std::size_t n) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string field(const char* name, const std::string& value) {
+    return std::string("  \"") + name + "\": " + value + ",\n";
+}
+
+std::string number(std::uint64_t value) {
+    return std::to_string(value);
+}
+
+}  // namespace
+
+std::string stateJson(const Adapter& adapter) {
+    const Chip& chip = adapter.chip();
+    std::uint8_t fuse = chip.fuse();
+    std::uint8_t lock = chip.lock();
+    std::string json = "{\n";
+    json += field("flash", quoted(hex(chip.flash().data(), kFlashBytes)));
+    json += field("eeprom", quoted(hex(chip.eeprom().data(), kEepromBytes)));
+    json += field("fuse", quoted(hex(&fuse, 1)));
+    json += field("lock", quoted(hex(&lock, 1)));
+    json += field("virtual_us", number(chip.nowUs()));
+    json += field("sleep_us", number(adapter.sleptNs() / 1000));
+    json += field("line_calls", number(chip.lineCalls()));
+    json += field("status_reads", number(chip.statusReads()));
+    std::string counts;
+    for (const auto& [kind, count] : chip.instructions())
+        counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
+    json += field("instructions", "{" + counts + "}");
+    json += field("unknown_instructions", number(chip.unknownInstructions()));
+    json += field("violation_count", number(chip.violationCount() + adapter.violations().count()));
+    std::vector<std::string> kept = chip.violations();
+    kept.insert(kept.end(), adapter.violations().kept().begin(), adapter.violations().kept().end());
+    if (kept.size() > Violations::kKept) kept.resize(Violations::kKept);
+    std::string texts;
+    for (const std::string& text : kept)
+        texts += (texts.empty() ? "" : ", ") + quoted(text);
+    return json + "  \"violations\": [" + texts + "]\n}\n";
+}
+
+void writeTrace(std::ostream& out, const Chip& chip) {
+    for (const std::string& line : chip.trace())
+        out << line << '\n';
+}
+
+}  // namespace vtarget

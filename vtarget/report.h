@@ -1,0 +1,24 @@
+// What a run leaves for the one who asked: the chip's state as JSON
+// (state-out) and the trace of its calls (trace-out).
+//
+// The state is one object: "flash" and "eeprom" (hexadecimal, address 0
+// first), "fuse" and "lock" (two hexadecimal digits), "virtual_us" (the
+// chip's clock), "sleep_us" (the sleeps the host asked for), "line_calls"
+// and "status_reads" (pins driven and MISO reads), "instructions" (count per
+// kind), "unknown_instructions", "violation_count" and "violations" (the
+// first few, as text).
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "vtarget/adapter.h"
+
+namespace vtarget {
+
+std::string stateJson(const Adapter& adapter);
+
+// One line per call: "SCK 1", "MOSI 0", "RESET 1", "MISO 0", "SLEEP 2000".
+void writeTrace(std::ostream& out, const Chip& chip);
+
+}  // namespace vtarget
