@@ -1,34 +1,11 @@
-// Synchronisation: Programming Enable until the echo, one extra clock after each miss.
+// The table of supported models.
 #include "isp/connect.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
-#include "tests/support.h"
-
 namespace {
-
-class Synchronisation : public ::testing::TestWithParam<int> {};
-
-TEST_P(Synchronisation, RetriesWithOneExtraClockUntilTheEcho) {
-    int echoAt = GetParam();  // 0: never
-    vtarget::Config config = testsupport::tracing();
-    config.syncAttempt = echoAt;
-    testsupport::AttachedChip target(config);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(isp::connect(false), echoAt != 0);
-    testing::internal::GetCapturedStderr();
-    long attempts = echoAt == 0 ? 32 : echoAt;
-    long pulses = echoAt == 0 ? 32 : echoAt - 1;
-    // Each attempt reads MISO 8 times; a synchronised chip is then read for fuse and lock twice.
-    EXPECT_EQ(static_cast<long>(target.chip.statusReads()), 8 * attempts + (echoAt ? 24 : 0));
-    const auto& trace = target.chip.trace();
-    EXPECT_EQ(std::count(trace.begin(), trace.end(), "SLEEP 10"), pulses);
-}
-
-INSTANTIATE_TEST_SUITE_P(Attempts, Synchronisation, ::testing::Values(1, 2, 32, 0));
 
 TEST(SupportedModels, SignaturesAndNumbersAreDistinctAndMessagesNameTheModel) {
     for (const isp::SupportedModel& a : isp::kSupportedModels) {

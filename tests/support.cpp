@@ -42,6 +42,13 @@ std::string writeFile(const std::string& name, const std::string& content) {
     return path;
 }
 
+vtarget::PreloadOptions chipOf(const std::string& vtarget) {
+    vtarget::PreloadOptions options;
+    EXPECT_EQ(vtarget::parsePreloadOptions(vtarget.c_str(), options), "") << vtarget;
+    options.chip.trace = true;
+    return options;
+}
+
 Outcome runProgram(std::vector<const char*> args, const std::string& input) {
     args.insert(args.begin(), "quillet");
     std::FILE* in = std::fopen(writeFile("stdin", input).c_str(), "rb");

@@ -11,19 +11,25 @@
 #include "tests/records.h"
 #include "vtarget/chip.h"
 #include "vtarget/inprocess.h"
+#include "vtarget/preload_config.h"
 
 namespace testsupport {
 
 // A virtual chip attached to the platform calls for the lifetime of the object.
 struct AttachedChip {
     vtarget::Chip chip;
-    explicit AttachedChip(const vtarget::Config& config = vtarget::Config()) : chip(config) {
-        vtarget::attach(&chip);
+    explicit AttachedChip(const vtarget::Config& config = vtarget::Config(),
+                          const vtarget::AdapterConfig& adapter = vtarget::AdapterConfig())
+        : chip(config) {
+        vtarget::attach(&chip, adapter);
     }
     ~AttachedChip() { vtarget::attach(nullptr); }
     AttachedChip(const AttachedChip&) = delete;
     AttachedChip& operator=(const AttachedChip&) = delete;
 };
+
+// The chip and adapter that VTARGET text describes, traced.
+vtarget::PreloadOptions chipOf(const std::string& vtarget);
 
 inline vtarget::Config tracing(vtarget::Config config = vtarget::Config()) {
     config.trace = true;
