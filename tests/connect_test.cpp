@@ -18,7 +18,7 @@ TEST_P(Synchronisation, RetriesWithOneExtraClockUntilTheEcho) {
     config.syncAttempt = echoAt;
     testsupport::AttachedChip target(config);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(isp::connect(false), echoAt != 0);
+    EXPECT_EQ(isp::connect(false, true) != isp::Connection::NoSync, echoAt != 0);
     testing::internal::GetCapturedStderr();
     long attempts = echoAt == 0 ? 32 : echoAt;
     long pulses = echoAt == 0 ? 32 : echoAt - 1;
