@@ -1,4 +1,6 @@
-// The image file, read once into memory and checked before the chip is touched.
+// The image file: read once into memory and checked before the chip is
+// touched, or written whole under a temporary name and put in place only
+// when complete.
 #pragma once
 
 #include <cstddef>
@@ -21,5 +23,18 @@ struct Image {
 // Reads the file at path into the process's one image buffer and checks every
 // record. Returns true with image set; otherwise prints why and returns false.
 bool readImageFile(const char* path, MemoryKind kind, Image& image);
+
+// Creates path + ".part", the temporary file beside path that a read is
+// written to; an earlier path stays as it is until the read is complete.
+// Returns true when created; otherwise prints why and returns false.
+bool createOutputFile(const char* path);
+
+// Writes text of size bytes into the temporary file and renames it to the
+// path it was created for. Returns true when done; otherwise prints why,
+// removes the temporary file and returns false.
+bool saveOutputFile(const char* text, std::size_t size);
+
+// Closes and removes the temporary file if it is still there.
+void discardOutputFile();
 
 }  // namespace image

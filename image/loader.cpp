@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "image/readback.h"
 #include "isp/instructions.h"
 #include "link/line.h"
 
@@ -19,15 +20,11 @@ constexpr std::uint64_t kMaxWriteUs = 30000;
 // they stop a poll whose clock stands still.
 constexpr unsigned kMaxPolls = 10000;
 
-unsigned readByte(MemoryKind kind, unsigned a) {
-    return kind == MemoryKind::Flash ? isp::readFlashByte(a) : isp::readEepromByte(a);
-}
-
 // Writes d at a and returns what then reads back there. The default waits
 // the settle time; fast skips an erased byte's write and otherwise reads the
 // byte until it shows what was written (a byte being written reads 0xFF).
 unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
-    if (fast && d == kErased) return readByte(kind, a);
+    if (fast && d == kErased) return readTargetByte(kind, a);
     if (kind == MemoryKind::Flash) {
         isp::writeFlashByte(a, d);
     } else {
@@ -35,12 +32,12 @@ unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
     }
     if (!fast) {
         line::sleepMs(kWriteSettleMs);
-        return readByte(kind, a);
+        return readTargetByte(kind, a);
     }
     std::uint64_t deadline = line::nowUs() + kMaxWriteUs;
-    unsigned got = readByte(kind, a);
+    unsigned got = readTargetByte(kind, a);
     for (unsigned polls = 1; got != d && polls < kMaxPolls && line::nowUs() < deadline; ++polls)
-        got = readByte(kind, a);
+        got = readTargetByte(kind, a);
     return got;
 }
 
@@ -68,7 +65,6 @@ bool writeRecord(const Record& record, MemoryKind kind, bool fast, bool& verifie
 }  // namespace
 
 bool programImage(const Image& image, bool fast) {
-    static const char kSpinner[4] = {'|', '/', '-', '\\'};
     Reader reader;
     startReading(reader, image.text, image.size, image.kind);
     Record record;
@@ -77,7 +73,7 @@ bool programImage(const Image& image, bool fast) {
     for (unsigned n = 1; !reader.atEnd; ++n) {
         if (readRecord(reader, record) != ReadError::None) return false;
         if (!writeRecord(record, image.kind, fast, verified)) return false;
-        std::fprintf(stderr, "--- %u %c\r", n, kSpinner[n % 4]);
+        showProgress(n);
     }
     return verified;
 }

@@ -7,8 +7,8 @@ namespace {
 constexpr int kEnd = -1;
 constexpr int kNone = -2;
 constexpr int kCtrlZ = 0x1A;
-constexpr unsigned kFlashLast = 0x3FF;
-constexpr unsigned kEepromLast = 0x3F;
+constexpr unsigned kFlashLast = kFlashBytes - 1;
+constexpr unsigned kEepromLast = kEepromBytes - 1;
 
 enum RecordType : unsigned {
     kData = 0,

@@ -9,6 +9,14 @@ namespace image {
 
 enum class MemoryKind { Flash, Eeprom };
 
+// The sizes of the two memories of a 1-KB ATtiny.
+constexpr unsigned kFlashBytes = 1024;
+constexpr unsigned kEepromBytes = 64;
+
+inline unsigned memoryBytes(MemoryKind kind) {
+    return kind == MemoryKind::Flash ? kFlashBytes : kEepromBytes;
+}
+
 enum class ReadError { None, NoStart, BadHeader, BadData, BadChecksum, UnknownType, OutOfRange };
 
 // One record as it is to be programmed: the data bytes and the address of

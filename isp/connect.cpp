@@ -31,7 +31,7 @@ constexpr Waits kFastWaits{25, 1, 25, kFastEraseMs};
 
 }  // namespace
 
-bool connect(bool fast) {
+Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
     line::set(line::Pin::Mosi, 1);
     line::set(line::Pin::Sck, 0);
@@ -56,21 +56,22 @@ bool connect(bool fast) {
     if (!synchronised) {
         std::fprintf(stderr,
                      ">>>Sync error (possibly disconnected device). Programming canceled!\n");
-        return false;
+        return Connection::NoSync;
     }
 
     unsigned fuse = readFuseBits();
     unsigned lock = readLockBits();
     // Bits from a port that stopped answering were never read: the run says so.
-    if (!line::answering()) return true;
+    if (!line::answering()) return Connection::Ready;
     std::fprintf(stderr, "  Lock bits readed = %02Xh, fuse bits readed = %02Xh\n", lock, fuse);
     if (readLockBits() != kUnprotected && line::answering()) {
-        // A protected chip hides its memory; only an erase unlocks it.
+        // Only an erase unlocks the memory, and a backup must never erase it.
+        if (!eraseProtected) return Connection::Protected;
         std::fprintf(stderr, "  Device is protected, erasing now. Please wait...\n");
         chipErase();
         line::sleepMs(waits.erase);
     }
-    return true;
+    return Connection::Ready;
 }
 
 int identify() {

@@ -8,12 +8,18 @@ namespace isp {
 // slow chips at a low supply voltage.
 constexpr unsigned kFastEraseMs = 30;
 
-// Resets the target, synchronises with its instruction framing, reports its
-// lock and fuse bits and erases it if protected. With fast, the waits are
-// the datasheets' own instead of generous ones. Returns true when the target
-// is synchronised (ready, unless the port has stopped answering); false after
-// the sync error.
-bool connect(bool fast);
+// How connect left the target.
+enum class Connection {
+    NoSync,     // the sync error was printed
+    Ready,      // synchronised (unless the port has stopped answering)
+    Protected,  // synchronised, a lock bit programmed, and nothing erased
+};
+
+// Resets the target, synchronises with its instruction framing and reports
+// its lock and fuse bits. A protected chip hides its memory: with
+// eraseProtected it is erased (and Ready), otherwise left as it is. With
+// fast, the waits are the datasheets' own instead of generous ones.
+Connection connect(bool fast, bool eraseProtected);
 
 // Reads the signature and reports the model. Returns 10, 11, 12 or 15, or 0
 // when the chip is not a supported one (one message printed either way) or

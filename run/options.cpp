@@ -66,6 +66,10 @@ void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& o
         options.fast = true;
     } else if (std::strcmp(arg, "--allow-lockout") == 0) {
         options.allowLockout = true;
+    } else if (std::strcmp(arg, "--read") == 0) {
+        options.mode = Mode::Read;
+    } else if (std::strcmp(arg, "--verify") == 0) {
+        options.mode = Mode::Verify;
     } else if (std::strcmp(arg, "--help") != 0 && std::strcmp(arg, "--version") != 0) {
         std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
     }

@@ -1,11 +1,16 @@
-// The command line: fuse and lock options, the image path, the memory kind.
+// The command line: what the run does, fuse and lock options, the image
+// path, the memory kind.
 #pragma once
 
 #include "image/reader.h"
 
 namespace run {
 
+// Programming writes the image; reading and verifying write nothing at all.
+enum class Mode { Program, Read, Verify };
+
 struct ProgramOptions {
+    Mode mode = Mode::Program;
     unsigned fuseValue = 0xF3;
     bool fuseGiven = false;
     unsigned lockValue = 0x06;
@@ -19,7 +24,8 @@ struct ProgramOptions {
 // Fills options from argv[1] to argv[argc - 1], printing each illegal
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
 // not a fuse or lock option may be the image path. Options that begin with
-// "--": --port=NAME (or --port NAME), --fast and --allow-lockout.
+// "--": --port=NAME (or --port NAME), --fast, --allow-lockout, and --read
+// or --verify (the last one given counts).
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 
 // Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed

@@ -1,9 +1,12 @@
 #include "run/run.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "image/file.h"
 #include "image/loader.h"
+#include "image/readback.h"
+#include "image/writer.h"
 #include "isp/connect.h"
 #include "isp/instructions.h"
 #include "link/line.h"
@@ -22,6 +25,10 @@ constexpr bool kSlashPaths = true;
 
 constexpr unsigned kEraseMs = 2500;
 
+// A read's memory and its text, flash being the larger.
+std::uint8_t memoryRead[image::kFlashBytes];
+char memoryText[image::hexTextSize(image::kFlashBytes)];
+
 void printUsage() {
     ProgramOptions defaults;
     std::fprintf(stderr,
@@ -36,6 +43,8 @@ void printOptions() {
                  "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
                  "  --allow-lockout  write a fuse value that disables the reset pin\n"
+                 "  --read           read the chip into the file: flash or EEPROM by its name\n"
+                 "  --verify         compare the chip with the image; nothing is written\n"
                  "  --help, --version\n");
 }
 
@@ -67,13 +76,79 @@ int programTarget(const ProgramOptions& options, const image::Image& loaded) {
     return programmed ? kSuccess : kNotProgrammed;
 }
 
-// Identifies the synchronised chip and programs it. Returns the exit code;
-// kPortLost when the port stopped answering.
-int workOnChip(const ProgramOptions& options, const image::Image& loaded) {
+// Reads the whole memory the file's name chooses and saves it as Intel HEX.
+// Returns the exit code; kPortLost when the port stopped answering.
+int readTarget(const ProgramOptions& options) {
+    image::MemoryKind kind = memoryKindOf(options.imagePath);
+    if (!image::readMemory(kind, memoryRead)) return kPortLost;
+    unsigned size = image::memoryBytes(kind);
+    std::size_t length = image::formatHex(memoryRead, size, memoryText);
+    if (!image::saveOutputFile(memoryText, length)) return kBadImage;
+    std::fprintf(stderr, "  %s read: %u bytes written to %s.\n",
+                 kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size, options.imagePath);
+    return kSuccess;
+}
+
+// Compares every data byte of the image with the chip. Returns the exit
+// code; kPortLost when the port stopped answering.
+int verifyTarget(const image::Image& loaded) {
+    unsigned compared = 0;
+    unsigned differing = 0;
+    bool matched = image::verifyImage(loaded, compared, differing);
     if (!line::answering()) return kPortLost;
+    std::fprintf(stderr, "  %u of %u bytes differ\n", differing, compared);
+    return matched ? kSuccess : kNotProgrammed;
+}
+
+// Identifies the synchronised chip and programs, reads or verifies it.
+// Returns the exit code; kPortLost when the port stopped answering.
+int workOnChip(const ProgramOptions& options, const image::Image& loaded,
+               isp::Connection connection) {
+    if (!line::answering()) return kPortLost;
+    if (connection == isp::Connection::Protected) {
+        std::fprintf(stderr,
+                     ">>> Device is protected: its memory cannot be read, and it was not erased. "
+                     "%s canceled!\n",
+                     options.mode == Mode::Read ? "Reading" : "Verifying");
+        return kNotProgrammed;
+    }
     bool identified = isp::identify() != 0;
     if (!line::answering()) return kPortLost;
-    return identified ? programTarget(options, loaded) : kNotProgrammed;
+    if (!identified) return kNotProgrammed;
+    if (options.mode == Mode::Read) return readTarget(options);
+    if (options.mode == Mode::Verify) return verifyTarget(loaded);
+    return programTarget(options, loaded);
+}
+
+// Opens the port, works on the chip between the operator's prompts and
+// closes the port. Returns the exit code.
+int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FILE* input) {
+    if (!line::open(options.port, options.fast)) {
+        std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
+                     options.port);
+        return kNoPort;
+    }
+    std::fprintf(stderr, ">>> Connect programmator and press Enter...");
+    std::fgetc(input);
+
+    // Reading and verifying never erase: a protected chip is left as it is.
+    isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
+    int code =
+        connection == isp::Connection::NoSync ? kNoSync : workOnChip(options, loaded, connection);
+    if (code == kPortLost) {
+        // Nothing more can reach the chip: no release, no second prompt.
+        std::fprintf(stderr,
+                     ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
+                     options.port);
+        code = kNotProgrammed;
+    } else if (code != kNoSync) {
+        line::releaseTarget();
+        std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
+        std::fgetc(input);
+    }
+    line::close();
+    std::fprintf(stderr, "=== EOJ :-)\n");
+    return code;
 }
 
 }  // namespace
@@ -97,6 +172,12 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         printUsage();
         return kUsage;
     }
+    if (options.mode != Mode::Program && (options.fuseGiven || options.lockGiven)) {
+        std::fprintf(stderr,
+                     ">>> /f: and /l: are written only when programming: --read and --verify "
+                     "write nothing. Canceled!\n");
+        return kUsage;
+    }
     if (options.fuseGiven && disablesReset(options.fuseValue) && !options.allowLockout) {
         std::fprintf(stderr,
                      ">>> Fuse bits %02X would program RSTDISBL: the chip could then be "
@@ -106,35 +187,16 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         return kUsage;
     }
     // The image is read once, and a missing or broken one is found before
-    // the chip is touched.
-    image::Image loaded;
-    if (!image::readImageFile(options.imagePath, memoryKindOf(options.imagePath), loaded)) {
+    // the chip is touched; so is a file that a read could not be written to.
+    image::Image loaded{};
+    if (options.mode == Mode::Read) {
+        if (!image::createOutputFile(options.imagePath)) return kBadImage;
+    } else if (!image::readImageFile(options.imagePath, memoryKindOf(options.imagePath), loaded)) {
         return kBadImage;
     }
-
-    if (!line::open(options.port, options.fast)) {
-        std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
-                     options.port);
-        return kNoPort;
-    }
-    std::fprintf(stderr, ">>> Connect programmator and press Enter...");
-    std::fgetc(input);
-
-    int code = kNoSync;
-    if (isp::connect(options.fast)) code = workOnChip(options, loaded);
-    if (code == kPortLost) {
-        // Nothing more can reach the chip: no release, no second prompt.
-        std::fprintf(stderr,
-                     ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
-                     options.port);
-        code = kNotProgrammed;
-    } else if (code != kNoSync) {
-        line::releaseTarget();
-        std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
-        std::fgetc(input);
-    }
-    line::close();
-    std::fprintf(stderr, "=== EOJ :-)\n");
+    int code = runOnPort(options, loaded, input);
+    // A complete read has its name by now; nothing is left of any other.
+    image::discardOutputFile();
     return code;
 }
 

@@ -1,4 +1,5 @@
-// The programming run from the command line to the exit code.
+// The run from the command line to the exit code: programming, reading or
+// verifying the chip.
 #pragma once
 
 #include <cstdio>
@@ -6,12 +7,12 @@
 namespace run {
 
 enum ExitCode : int {
-    kSuccess = 0,        // image written and every byte verified
-    kUsage = 1,          // no arguments or no image path
+    kSuccess = 0,        // image written and verified, chip read into the file, or all matched
+    kUsage = 1,          // no arguments or no image path, or options refused
     kNoPort = 2,         // the serial port cannot be opened
     kNoSync = 3,         // the target did not synchronise
-    kBadImage = 4,       // the image cannot be opened or read
-    kNotProgrammed = 5,  // synchronised, but the image was not all written and verified
+    kBadImage = 4,       // the image cannot be read, or a read's file cannot be written
+    kNotProgrammed = 5,  // synchronised, but not all written and verified, read, or matched
     kPortLost = 6,       // within the run only: the port stopped answering (ends as 5)
 };
 

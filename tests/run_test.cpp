@@ -216,6 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
                    "  --fast           poll the chip instead of fixed waits: same run, faster\n"
                    "  --allow-lockout  write a fuse value that disables the reset pin\n"
+                   "  --read           read the chip into the file: flash or EEPROM by its name\n"
+                   "  --verify         compare the chip with the image; nothing is written\n"
                    "  --help, --version\n",
                0},
         Ending{"Version", "", {"--version"}, 0, kBanner, 0},

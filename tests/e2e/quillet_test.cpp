@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,24 @@ TEST(Quillet, RunsInRealTime) {
     const double obligedUs = (2000 + 50 + 50 + 2500 + 18 * 10) * 1000.0;
     EXPECT_GE(static_cast<double>(outcome.number("virtual_us")), obligedUs);
     EXPECT_GE(outcome.seconds * 1e6, obligedUs);
+}
+
+// binutils reads what --read writes as the chip's bytes, erased ones too.
+TEST(Quillet, ReadsAFileThatObjcopyTakes) {
+    std::string path = testing::TempDir() + "quillet-read-" + std::to_string(getpid());
+    e2e::Outcome outcome = e2e::run({{QUILLET_BINARY, "--port=" + kPort, "--read", path + ".eep"},
+                                     "eeprom-in=ee.bin,port=" + kPort,
+                                     {{"ee.bin", "\x01\x02\x03"}}});
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_NE(outcome.err.find("  EEPROM read: 64 bytes written to " + path + ".eep.\n"),
+              std::string::npos);
+    std::string objcopy = "objcopy -I ihex -O binary " + path + ".eep " + path + ".bin";
+    ASSERT_EQ(std::system(objcopy.c_str()), 0);
+    std::ifstream bin(path + ".bin", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(bin), {}),
+              "\x01\x02\x03" + std::string(61, '\xFF'));
+    std::remove((path + ".eep").c_str());
+    std::remove((path + ".bin").c_str());
 }
 
 // A pseudo-terminal is no adapter: its modem lines do not answer.

@@ -1,0 +1,29 @@
+// Reading the target's memory without writing to it: the whole memory for a
+// file, or every data byte of an image to compare.
+#pragma once
+
+#include <cstdint>
+
+#include "image/file.h"
+
+namespace image {
+
+// The byte at address a of the memory.
+std::uint8_t readTargetByte(MemoryKind kind, unsigned a);
+
+// Prints the n-th progress line, which the next one overwrites.
+void showProgress(unsigned n);
+
+// Reads all memoryBytes(kind) bytes of the memory into bytes, printing a
+// progress line per record's worth. Returns false when the port stopped
+// answering (the read ends there).
+bool readMemory(MemoryKind kind, std::uint8_t* bytes);
+
+// Reads back every data byte of a checked image and prints each one that
+// differs, and a progress line per record. compared counts the bytes read
+// back, differing those that differ. Returns true when every byte matched;
+// false when one differed or the port stopped answering (the comparison ends
+// there).
+bool verifyImage(const Image& image, unsigned& compared, unsigned& differing);
+
+}  // namespace image
