@@ -20,7 +20,7 @@ struct Encoding {
 class Instructions : public ::testing::TestWithParam<Encoding> {};
 
 TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
-    vtarget::Config config = testsupport::tracing();
+    vtarget::Config config;
     for (unsigned a = 0; a < vtarget::kFlashBytes; ++a)
         config.flash[a] = (a * 7 + 3) & 0xFF;
     for (unsigned a = 0; a < vtarget::kEepromBytes; ++a)

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support.h"
+
 namespace {
 
 struct ByteText {
@@ -32,11 +34,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ByteText{"-", -1}, ByteText{"-0x10", -1}, ByteText{"0xG1", -1}));
 
 struct CommandLine {
-    std::vector<const char*> args;
+    const char* args;  // separated by blanks
     bool slashPaths;
     const char* path;  // nullptr: none
-    int fuse;          // -1: not given
-    int lock;          // -1: not given
+    int fuse, lock;    // -1: not given
     const char* printed;
 };
 
@@ -44,8 +45,10 @@ class Options : public ::testing::TestWithParam<CommandLine> {};
 
 TEST_P(Options, AreReadInOrder) {
     const CommandLine& c = GetParam();
-    std::vector<const char*> argv{"quillet"};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::vector<std::string> words = testsupport::wordsOf(std::string("quillet ") + c.args);
+    std::vector<const char*> argv;
+    for (const std::string& word : words)
+        argv.push_back(word.c_str());
     run::ProgramOptions options;
     testing::internal::CaptureStderr();
     run::parseOptions(static_cast<int>(argv.size()), argv.data(), c.slashPaths, options);
@@ -58,23 +61,15 @@ TEST_P(Options, AreReadInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Options,
     ::testing::Values(
-        CommandLine{{"/F:10", "/L:6", "a.hex"}, true, "a.hex", 0x0A, 6, ""},
-        CommandLine{{"/f=243", "/lx4", "/f:1", "a.hex", "b.eep"}, true, "b.eep", 1, 4, ""},
-        CommandLine{{"/f:", "/L", "/l:243x", "/x:1", "a.hex"},
-                    true,
-                    "a.hex",
-                    -1,
-                    -1,
+        CommandLine{"/F:10 /L:6 a.hex", true, "a.hex", 0x0A, 6, ""},
+        CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "b.eep", 1, 4, ""},
+        CommandLine{"/f: /L /l:243x /x:1 a.hex", true, "a.hex", -1, -1,
                     ">>> illegal parameter /f: ignored\n>>> illegal parameter /L ignored\n"
                     ">>> illegal parameter /l:243x ignored\n>>> illegal parameter /x:1 ignored\n"},
-        CommandLine{{"/f:243", "/lib/fw.hex"}, true, "/lib/fw.hex", 0xF3, -1, ""},
-        CommandLine{{"/x", "/tmp/a.hex", "a.hex"},
-                    false,
-                    "a.hex",
-                    -1,
-                    -1,
+        CommandLine{"/f:243 /lib/fw.hex", true, "/lib/fw.hex", 0xF3, -1, ""},
+        CommandLine{"/x /tmp/a.hex a.hex", false, "a.hex", -1, -1,
                     ">>> illegal parameter /x ignored\n>>> illegal parameter /tmp/a.hex ignored\n"},
-        CommandLine{{"/l:1"}, true, nullptr, -1, 1, ""}));
+        CommandLine{"/l:1", true, nullptr, -1, 1, ""}));
 
 TEST(MemoryKinds, FollowTheCharacterAfterTheLastDot) {
     for (const char* flash : {"blink.hex", "BLINK.HEX", "a.h", "a.", "image", "dir.hex/image"})

@@ -20,6 +20,7 @@ const std::string kCode("\x0A\xC0\xFF\xCF\x0F\xEF\x07\xBB\x08\xBB\x00\x95\x80\x9
 const std::string kBlink =
     record(0x00, kCode.substr(0, 16)) + record(0x10, kCode.substr(16)) + testsupport::kEndRecord;
 const std::string kProgress = "--- 1 /\r--- 2 -\r--- 3 \\\r";
+const std::string kFound = kBanner + kConnect + kLockFuse;
 const std::string kReady = kConnect + kLockFuse + kTiny12 + kErasing;
 const std::string kDone = kProgress + kWritten;
 const std::string kRelease = kDisconnect + kEoj;
@@ -34,7 +35,7 @@ constexpr unsigned kFastMs = 25 + 1 + 25 + 30;
 struct Ending {
     const char* name;
     std::string vtarget;  // the chip, as the preload library's settings say
-    std::vector<const char*> args;
+    std::string args;     // separated by blanks
     int code;
     std::string err;
     unsigned sleptMs;  // the waits the run asked for
@@ -52,9 +53,7 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     testsupport::writeFile("data.eep", record(0x00, "\x01\x02\x03\x04") + testsupport::kEndRecord);
     testsupport::writeFile("broken.hex", kBlink + ":0400000001020304F3\n");
     testsupport::writeFile("large.hex", kBlink + std::string(1024 * 1024, '\n'));
-    vtarget::PreloadOptions options = testsupport::chipOf(e.vtarget);
-    testsupport::AttachedChip target(options.chip, options.adapter);
-    if (options.noPort) vtarget::attach(nullptr);
+    testsupport::AttachedChip target(testsupport::chipOf(e.vtarget));
     testsupport::Outcome outcome = testsupport::runProgram(e.args);
     EXPECT_EQ(outcome.code, e.code);
     EXPECT_EQ(outcome.err, e.err);
@@ -68,150 +67,71 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Endings,
     ::testing::Values(
-        Ending{"FuseAndLock",
-               "",
-               {"/x:1", "/f:243", "/l:4", "blink.hex"},
-               0,
+        Ending{"FuseAndLock", "", "/x:1 /f:243 /l:4 blink.hex", 0,
                kBanner + ">>> illegal parameter /x:1 ignored\n" + kReady + kDone +
                    "  fuse bits F3 written\n  lock bits 04 written\n" + kRelease,
                kBlinkMs},
-        Ending{"Eeprom",
-               "",
-               {"data.eep"},
-               0,
-               kBanner + kReady + "--- 1 /\r--- 2 -\r" + kWritten + kRelease,
-               4640},
-        Ending{"ProtectedChipErasedFirst",
-               "lock=00",
-               {"blink.hex"},
-               0,
-               kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease,
-               kBlinkMs + 5000},
-        Ending{"LockSurvivesErase",
-               "lock=00,stubborn-lock",
-               {"/f:31", "blink.hex"},
-               5,
+        Ending{"Eeprom", "", "data.eep", 0,
+               kBanner + kReady + "--- 1 /\r--- 2 -\r" + kWritten + kRelease, 4640},
+        Ending{"ProtectedChipErasedFirst", "lock=00", "blink.hex", 0,
+               kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease, kBlinkMs + 5000},
+        Ending{"LockSurvivesErase", "lock=00,stubborn-lock", "/f:31 blink.hex", 5,
                kBanner + kLocked +
                    ">>> Atmel device have both lock bits on. Device type can't be defined." +
                    kCanceled + kRelease,
                7100},
-        Ending{
-            "Tiny10",
-            "model=10",
-            {"blink.hex"},
-            0,
-            kBanner + kConnect + kLockFuse + "  ATTiny10 detected!\n" + kErasing + kDone + kRelease,
-            kBlinkMs},
-        Ending{
-            "Tiny11",
-            "model=11",
-            {"blink.hex"},
-            0,
-            kBanner + kConnect + kLockFuse + "  ATTiny11 detected!\n" + kErasing + kDone + kRelease,
-            kBlinkMs},
-        Ending{"Tiny15",
-               "model=15,calibration=4C",
-               {"blink.hex"},
-               0,
-               kBanner + kConnect + kLockFuse +
-                   "  ATTiny15 detected! Calibration byte readed = 4Ch\n" + kErasing + kDone +
+        Ending{"Tiny10", "model=10", "blink.hex", 0,
+               kFound + "  ATTiny10 detected!\n" + kErasing + kDone + kRelease, kBlinkMs},
+        Ending{"Tiny15", "model=15,calibration=4C", "blink.hex", 0,
+               kFound + "  ATTiny15 detected! Calibration byte readed = 4Ch\n" + kErasing + kDone +
                    kRelease,
                kBlinkMs},
-        Ending{"SyncAtLastAttempt",
-               "sync=32",
-               {"blink.hex"},
-               0,
-               kBanner + kReady + kDone + kRelease,
+        Ending{"SyncAtLastAttempt", "sync=32", "blink.hex", 0, kBanner + kReady + kDone + kRelease,
                kBlinkMs + 31 * 10},
         Ending{
-            "NeverSynchronised",
-            "sync=never",
-            {"blink.hex"},
-            3,
+            "NeverSynchronised", "sync=never", "blink.hex", 3,
             kBanner + kConnect + ">>>Sync error (possibly disconnected device)." + kCanceled + kEoj,
             2100 + 32 * 10},
-        Ending{"NonAtmel",
-               "signature=1F9005",
-               {"/l:0", "blink.hex"},
-               5,
-               kBanner + kConnect + kLockFuse + ">>> Non-Atmel device detected!" + kCanceled +
-                   kRelease,
-               2100},
-        Ending{"NotOneKilobyte",
-               "signature=1E9105",
-               {"blink.hex"},
-               5,
-               kBanner + kConnect + kLockFuse +
-                   ">>> Wanted Atmel device must have exactly 1 KB flash!" + kCanceled + kRelease,
-               2100},
-        Ending{"UnsupportedModel",
-               "signature=1E9007",
-               {"blink.hex"},
-               5,
-               kBanner + kConnect + kLockFuse + ">>> This ATTiny device is not supported." +
-                   kCanceled + kRelease,
-               2100},
-        Ending{"StuckFlashCellIsListedAndLoadingGoesOn",
-               "stuck=005:00",
-               {"/f:31", "blink.hex"},
-               5,
+        Ending{"NonAtmel", "signature=1F9005", "/l:0 blink.hex", 5,
+               kFound + ">>> Non-Atmel device detected!" + kCanceled + kRelease, 2100},
+        Ending{
+            "NotOneKilobyte", "signature=1E9105", "blink.hex", 5,
+            kFound + ">>> Wanted Atmel device must have exactly 1 KB flash!" + kCanceled + kRelease,
+            2100},
+        Ending{"UnsupportedModel", "signature=1E9007", "blink.hex", 5,
+               kFound + ">>> This ATTiny device is not supported." + kCanceled + kRelease, 2100},
+        Ending{"StuckFlashCellIsListedAndLoadingGoesOn", "stuck=005:00", "/f:31 blink.hex", 5,
                kBanner + kReady + ">>> Error verifying flash at 0005. waited ef <> readed 00\n" +
                    kProgress + "  fuse bits 1F written\n" + kRelease,
                kBlinkMs},
-        Ending{"EepromMismatchStopsTheLoad",
-               "eestuck=02:00",
-               {"/l:6", "data.eep"},
-               5,
+        Ending{"EepromMismatchStopsTheLoad", "eestuck=02:00", "/l:6 data.eep", 5,
                kBanner + kReady + ">>> Error verifying EEPROM at 002.\n  lock bits 06 written\n" +
                    kRelease,
                4630},
         // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
-        Ending{"PortStopsAnswering",
-               "fail-after=1245",
-               {"/f:243", "blink.hex"},
-               5,
+        Ending{"PortStopsAnswering", "fail-after=1245", "/f:243 blink.hex", 5,
                kBanner + kReady + ">>> Port COM1: stopped answering (adapter unplugged?)." +
                    kCanceled + kEoj,
                4610},
         Ending{
-            "PortFailsBeforeSync",
-            "fail-after=100",
-            {"blink.hex"},
-            3,
+            "PortFailsBeforeSync", "fail-after=100", "blink.hex", 3,
             kBanner + kConnect + ">>>Sync error (possibly disconnected device)." + kCanceled + kEoj,
             2420},
-        Ending{"Fast",
-               "",
-               {"--fast", "--bogus", "blink.hex"},
-               0,
+        Ending{"Fast", "", "--fast --bogus blink.hex", 0,
                kBanner + ">>> illegal parameter --bogus ignored\n" + kReady + kDone + kRelease,
                kFastMs},
-        Ending{"FastOnSlowWrites",
-               "lock=00,flash-us=20000,erase-us=20000",
-               {"--fast", "blink.hex"},
-               0,
-               kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease,
-               kFastMs + 30},
-        Ending{"FuseThatDisablesReset",
-               "",
-               {"/f:239", "blink.hex"},
-               1,
+        Ending{"FastOnSlowWrites", "lock=00,flash-us=20000,erase-us=20000", "--fast blink.hex", 0,
+               kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease, kFastMs + 30},
+        Ending{"FuseThatDisablesReset", "", "/f:239 blink.hex", 1,
                kBanner + ">>> Fuse bits EF would program RSTDISBL: the chip could then be "
                          "programmed only with high voltage. Programming canceled! "
                          "(--allow-lockout writes them anyway)\n",
                0},
-        Ending{"FuseThatDisablesResetAllowed",
-               "",
-               {"--allow-lockout", "/f:239", "blink.hex"},
-               0,
-               kBanner + kReady + kDone + "  fuse bits EF written\n" + kRelease,
-               kBlinkMs},
-        Ending{"NoArguments", "", {}, 1, kBanner + kUsage, 0},
-        Ending{"NoImagePath", "", {"/f:1"}, 1, kBanner + kUsage, 0},
-        Ending{"Help",
-               "",
-               {"blink.hex", "--help"},
-               0,
+        Ending{"FuseThatDisablesResetAllowed", "", "--allow-lockout /f:239 blink.hex", 0,
+               kBanner + kReady + kDone + "  fuse bits EF written\n" + kRelease, kBlinkMs},
+        Ending{"NoArguments", "", "", 1, kBanner + kUsage, 0},
+        Ending{"NoImagePath", "", "/f:1", 1, kBanner + kUsage, 0},
+        Ending{"Help", "", "blink.hex --help", 0,
                kBanner + kUsage +
                    "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
                    "  --fast           poll the chip instead of fixed waits: same run, faster\n"
@@ -220,32 +140,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "  --verify         compare the chip with the image; nothing is written\n"
                    "  --help, --version\n",
                0},
-        Ending{"Version", "", {"--version"}, 0, kBanner, 0},
-        Ending{"MissingImage",
-               "",
-               {"missing.hex"},
-               4,
-               kBanner + ">>> Error opening file missing.hex\n",
-               0},
-        Ending{"BrokenImage",
-               "",
-               {"broken.hex"},
-               4,
+        Ending{"Version", "", "--version", 0, kBanner, 0},
+        Ending{"MissingImage", "", "missing.hex", 4,
+               kBanner + ">>> Error opening file missing.hex\n", 0},
+        Ending{"BrokenImage", "", "broken.hex", 4,
                kBanner + ">>> Error in file broken.hex, record 4: checksum mismatch." + kCanceled,
                0},
-        Ending{"ImageTooLarge",
-               "",
-               {"large.hex"},
-               4,
+        Ending{"ImageTooLarge", "", "large.hex", 4,
                kBanner + ">>> Error in file large.hex: larger than 1048576 bytes, not an image " +
                    "for a 1-KB chip." + kCanceled,
                0},
-        Ending{"NoPort",
-               "no-port",
-               {"--port", "/dev/ttyUSB7", "blink.hex"},
-               2,
-               kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled,
-               0}),
+        Ending{"NoPort", "no-port", "--port /dev/ttyUSB7 blink.hex", 2,
+               kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class Runs : public ::testing::TestWithParam<bool> {};
@@ -254,9 +160,9 @@ class Runs : public ::testing::TestWithParam<bool> {};
 TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     bool fast = GetParam();
     testsupport::writeFile("blink.hex", kBlink);
-    testsupport::AttachedChip target(testsupport::tracing());
+    testsupport::AttachedChip target;
     testsupport::Outcome outcome = testsupport::runProgram(
-        {fast ? "--fast" : "--port=COM1:", "/f:243", "/l:4", "blink.hex"}, "y\nz");
+        fast ? "--fast /f:243 /l:4 blink.hex" : "--port=COM1: /f:243 /l:4 blink.hex", "y\nz");
     EXPECT_EQ(outcome.code, 0);
     // Each prompt takes one character: the line typed at the first answers the second.
     EXPECT_EQ(outcome.rest, "z");

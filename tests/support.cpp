@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "link/line.h"
 #include "run/run.h"
@@ -45,12 +46,22 @@ std::string writeFile(const std::string& name, const std::string& content) {
 vtarget::PreloadOptions chipOf(const std::string& vtarget) {
     vtarget::PreloadOptions options;
     EXPECT_EQ(vtarget::parsePreloadOptions(vtarget.c_str(), options), "") << vtarget;
-    options.chip.trace = true;
     return options;
 }
 
-Outcome runProgram(std::vector<const char*> args, const std::string& input) {
-    args.insert(args.begin(), "quillet");
+std::vector<std::string> wordsOf(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
+Outcome runProgram(const std::string& text, const std::string& input) {
+    std::vector<std::string> words = wordsOf("quillet " + text);
+    std::vector<const char*> args;
+    for (const std::string& word : words)
+        args.push_back(word.c_str());
     std::FILE* in = std::fopen(writeFile("stdin", input).c_str(), "rb");
     testing::internal::CaptureStderr();
     int code = run::entry(static_cast<int>(args.size()), args.data(), in);

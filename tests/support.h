@@ -15,26 +15,24 @@
 
 namespace testsupport {
 
-// A virtual chip attached to the platform calls for the lifetime of the object.
+// The chip and adapter that the preload library's settings describe, traced.
+vtarget::PreloadOptions chipOf(const std::string& vtarget);
+
+// A virtual chip attached to the platform calls for the lifetime of the
+// object; with no-port in its settings there is no port to open.
 struct AttachedChip {
     vtarget::Chip chip;
-    explicit AttachedChip(const vtarget::Config& config = vtarget::Config(),
-                          const vtarget::AdapterConfig& adapter = vtarget::AdapterConfig())
-        : chip(config) {
-        vtarget::attach(&chip, adapter);
+    explicit AttachedChip(vtarget::Config config, const vtarget::AdapterConfig& adapter = {},
+                          bool port = true)
+        : chip((config.trace = true, config)) {
+        vtarget::attach(port ? &chip : nullptr, adapter);
     }
+    explicit AttachedChip(const vtarget::PreloadOptions& options = chipOf(""))
+        : AttachedChip(options.chip, options.adapter, !options.noPort) {}
     ~AttachedChip() { vtarget::attach(nullptr); }
     AttachedChip(const AttachedChip&) = delete;
     AttachedChip& operator=(const AttachedChip&) = delete;
 };
-
-// The chip and adapter that VTARGET text describes, traced.
-vtarget::PreloadOptions chipOf(const std::string& vtarget);
-
-inline vtarget::Config tracing(vtarget::Config config = vtarget::Config()) {
-    config.trace = true;
-    return config;
-}
 
 // Writes content to name in this test process's own directory, which is
 // its working directory and is removed when the process ends; returns its path.
@@ -46,8 +44,12 @@ struct Outcome {
     std::string rest;  // the input the prompts left unread
 };
 
-// Runs the program on args (argv[1]...) with input as standard input.
-Outcome runProgram(std::vector<const char*> args, const std::string& input = "\n\n");
+// The words of text, as a shell without quotes would split them.
+std::vector<std::string> wordsOf(const std::string& text);
+
+// Runs the program on args (argv[1]..., separated by blanks) with input as
+// standard input.
+Outcome runProgram(const std::string& args, const std::string& input = "\n\n");
 
 // Puts the chip into programming mode the way the run does, without printing.
 void enterProgrammingMode();

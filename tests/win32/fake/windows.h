@@ -35,10 +35,7 @@ union LARGE_INTEGER {
 #define SETBREAK 8
 #define CLRBREAK 9
 
-#define MS_CTS_ON ((DWORD)0x0010)
 #define MS_DSR_ON ((DWORD)0x0020)
-#define MS_RING_ON ((DWORD)0x0040)
-#define MS_RLSD_ON ((DWORD)0x0080)
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
