@@ -23,16 +23,19 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-// Runs args in dir under the library; the shell's `timeout` ends a hang.
-int spawn(const fs::path& dir, const std::vector<std::string>& args, const std::string& vtarget) {
-    std::string command = "cd '" + dir.string() + "' && timeout -s KILL 120 env LD_PRELOAD='" +
-                          VTARGET_LIBRARY "' VTARGET='" + vtarget + "'";
+// The sanitizer runtime wants to be loaded first; the library is.
 #ifdef QUILLET_SANITIZED
-    command += " ASAN_OPTIONS=verify_asan_link_order=0";  // the library is loaded first
+const std::string kSanitizer = "ASAN_OPTIONS=verify_asan_link_order=0 ";
+#else
+const std::string kSanitizer;
 #endif
-    for (const std::string& arg : args)
-        command += " '" + arg + "'";
-    int status = std::system((command + " <stdin >stdout 2>stderr").c_str());
+
+// Runs the shell command in dir under the library; `timeout` ends a hang.
+int spawn(const fs::path& dir, const std::string& command, const std::string& vtarget) {
+    std::string line = "cd '" + dir.string() + "' && " + kSanitizer +
+                       "LD_PRELOAD=" VTARGET_LIBRARY " VTARGET='" + vtarget +
+                       "' timeout -s KILL 120 sh -c '" + command + "' <stdin >stdout 2>stderr";
+    int status = std::system(line.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -43,7 +46,7 @@ bool libraryLoads() {
         char dir[] = "/tmp/quillet-e2e-XXXXXX";
         if (mkdtemp(dir) == nullptr) return false;
         std::ofstream(fs::path(dir) / "stdin");
-        bool ended = spawn(dir, {"/bin/true"}, "no-such-key") == 125;
+        bool ended = spawn(dir, "/bin/true", "no-such-key") == 125;
         fs::remove_all(dir);
         return ended;
     }();
@@ -77,7 +80,7 @@ Outcome run(const Child& child) {
     std::ofstream(fs::path(dir) / "stdin") << "\n\n";
     std::string settings = child.vtarget + (child.vtarget.empty() ? "" : ",");
     auto start = std::chrono::steady_clock::now();
-    outcome.code = spawn(dir, child.args, settings + "state-out=state.json,trace-out=trace.txt");
+    outcome.code = spawn(dir, child.command, settings + "state-out=state.json,trace-out=trace.txt");
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.out = readFile(fs::path(dir) / "stdout");

@@ -12,7 +12,7 @@
 namespace e2e {
 
 struct Child {
-    std::vector<std::string> args;             // the program's path, then its arguments
+    std::string command;                       // for sh -c, without single quotes
     std::string vtarget;                       // VTARGET, before state-out and trace-out
     std::map<std::string, std::string> files;  // written into the directory first
 };

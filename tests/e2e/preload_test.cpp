@@ -13,7 +13,7 @@ namespace {
 // termios, TIOCEXCL and flock reach the pseudo-terminal; a request the
 // adapter has no use for is refused and remembered.
 TEST(Preload, ServesTheComDeviceAsAPseudoTerminal) {
-    e2e::Outcome outcome = e2e::run({{PORT_PROBE, "line"}, "", {}});
+    e2e::Outcome outcome = e2e::run({PORT_PROBE " line", "", {}});
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.out,
               "tty: yes\ntcgetattr: ok\ntcsetattr: ok\nexclusive: ok\nflock: ok\nrts on: ok\n"
@@ -42,7 +42,7 @@ TEST(Preload, ServesItsPathsThroughEveryOpen) {
         rows.push_back({"", QUILLET_COM1_DEVICE, call, served});
     for (const Row& row : rows) {
         e2e::Outcome outcome =
-            e2e::run({{PORT_PROBE, "open", row.path, row.call}, row.vtarget, {}});
+            e2e::run({PORT_PROBE " open " + row.path + " " + row.call, row.vtarget, {}});
         EXPECT_EQ(outcome.out, row.out) << row.path << " " << row.call;
     }
 }

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "tests/e2e/harness.h"
 #include "tests/messages.h"
@@ -18,22 +18,21 @@ const std::string kCode("\x0A\xC0\xFF\xCF\x0F\xEF\x07\xBB\x08\xBB\x00\x95\x80\x9
                         18);
 const std::string kBlink =
     e2e::record(0x00, kCode.substr(0, 16)) + e2e::record(0x10, kCode.substr(16)) + e2e::kEndRecord;
-
 // A port path that exists nowhere: only the library can open it.
 const std::string kPort = "/nonexistent/quillet-port";
+const std::string kQuillet = QUILLET_BINARY " --port=" + kPort;
+const std::string kSyncError =
+    ">>>Sync error (possibly disconnected device). Programming canceled!\n";
 
-// Runs quillet on the served port, or on COM1 when args name no port.
-e2e::Outcome quillet(std::string vtarget, std::vector<std::string> args) {
-    args.insert(args.begin(), QUILLET_BINARY);
-    if (args.size() > 1 && args[1] == "--port") args.insert(args.begin() + 2, kPort);
-    vtarget += (vtarget.empty() ? "port=" : ",port=") + kPort;
-    return e2e::run({args, vtarget, {{"blink.hex", kBlink}}});
+// Runs a command on the chip of the settings, which also serve the port.
+e2e::Outcome run(const std::string& vtarget, const std::string& command) {
+    return e2e::run({command, vtarget + ",port=" + kPort, {{"blink.hex", kBlink}}});
 }
 
 // The port device opens as a terminal, exclusively and locked, and the chip
 // ends up holding the image.
 TEST(Quillet, ProgramsBlinkThroughTheSerialDevice) {
-    e2e::Outcome outcome = quillet("", {"--port", "/f:243", "blink.hex"});
+    e2e::Outcome outcome = run("", kQuillet + " /f:243 blink.hex");
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.err, kBanner + kConnect + kLockFuse + kTiny12 + kErasing +
                                "--- 1 /\r--- 2 -\r--- 3 \\\r" + kWritten +
@@ -43,52 +42,32 @@ TEST(Quillet, ProgramsBlinkThroughTheSerialDevice) {
     EXPECT_EQ(outcome.number("violation_count"), 0u);
 }
 
-struct Ending {
-    const char* name;
-    std::string vtarget;
-    std::vector<std::string> args;
-    int code;
-    std::string tail;  // the end of standard error
-};
-
-void PrintTo(const Ending& e, std::ostream* out) {
-    *out << e.name;
+// Each exit code reaches the shell; nothing is reported that was never read.
+TEST(Quillet, ExitCodesReachTheShell) {
+    const struct {
+        std::string vtarget, command;
+        int code;
+        std::string tail;  // the end of standard error
+    } rows[] = {{"", QUILLET_BINARY, 1, kUsage},
+                {"no-port", QUILLET_BINARY " blink.hex", 2,
+                 ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
+                {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
+                {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
+                // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
+                {"fail-after=1245", kQuillet + " blink.hex", 5,
+                 ">>> Port " + kPort +
+                     " stopped answering (adapter unplugged?). Programming canceled!\n" + kEoj}};
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = run(row.vtarget, row.command);
+        EXPECT_EQ(outcome.code, row.code) << row.command;
+        std::size_t size = std::min(outcome.err.size(), row.tail.size());
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail);
+        EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
+    }
 }
-
-class Endings : public ::testing::TestWithParam<Ending> {};
-
-TEST_P(Endings, ExitCodeReachesTheShell) {
-    e2e::Outcome outcome = quillet(GetParam().vtarget, GetParam().args);
-    EXPECT_EQ(outcome.code, GetParam().code);
-    const std::string& tail = GetParam().tail;
-    EXPECT_EQ(outcome.err.substr(outcome.err.size() - std::min(outcome.err.size(), tail.size())),
-              tail);
-    // Nothing is reported that was never read from the chip.
-    EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Endings,
-    ::testing::Values(
-        Ending{"NoArguments", "", {}, 1, kUsage},
-        Ending{"NoPort",
-               "no-port",
-               {"blink.hex"},
-               2,
-               ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
-        Ending{"NeverSynchronised", "sync=never", {"--port", "blink.hex"}, 3, kEoj},
-        // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
-        Ending{"AdapterUnpluggedMidRun",
-               "fail-after=1245",
-               {"--port", "blink.hex"},
-               5,
-               ">>> Port " + kPort +
-                   " stopped answering (adapter unplugged?). Programming canceled!\n" + kEoj},
-        Ending{"MissingImage", "", {"missing.hex"}, 4, ">>> Error opening file missing.hex\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Quillet, RunsInRealTime) {
-    e2e::Outcome outcome = quillet("realtime", {"--port", "blink.hex"});
+    e2e::Outcome outcome = run("realtime", kQuillet + " blink.hex");
     EXPECT_EQ(outcome.code, 0);
     // Every wait the run must make really passed, however the sleeps were split.
     const double obligedUs = (2000 + 50 + 50 + 2500 + 18 * 10) * 1000.0;
@@ -98,9 +77,8 @@ TEST(Quillet, RunsInRealTime) {
 
 // binutils reads what --read writes as the chip's bytes, erased ones too.
 TEST(Quillet, ReadsAFileThatObjcopyTakes) {
-    std::string read = QUILLET_BINARY " --port=" + kPort + " --read dump.eep <stdin";
     e2e::Outcome outcome =
-        e2e::run({{"/bin/sh", "-c", read + " && objcopy -I ihex -O binary dump.eep /dev/stdout"},
+        e2e::run({kQuillet + " --read dump.eep && objcopy -I ihex -O binary dump.eep /dev/stdout",
                   "eeprom-in=ee.bin,port=" + kPort,
                   {{"ee.bin", "\x01\x02\x03"}}});
     EXPECT_EQ(outcome.code, 0) << outcome.err;
@@ -112,22 +90,17 @@ TEST(Quillet, NamedPortWithoutAChipIsASyncError) {
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     e2e::Outcome outcome =
-        e2e::run({{QUILLET_BINARY, "--port=" + std::string(ptsname(master)), "blink.hex"},
-                  "",
-                  {{"blink.hex", kBlink}}});
+        run("", QUILLET_BINARY " --port=" + std::string(ptsname(master)) + " blink.hex");
     close(master);
     EXPECT_EQ(outcome.code, 3);
-    EXPECT_EQ(outcome.err, kBanner + kConnect +
-                               ">>>Sync error (possibly disconnected device). Programming "
-                               "canceled!\n" +
-                               kEoj);
+    EXPECT_EQ(outcome.err, kBanner + kConnect + kSyncError + kEoj);
     EXPECT_EQ(outcome.number("line_calls"), 0u);
 }
 
 // A setting the library cannot read ends the process before main: the
 // program never runs on a port the library does not stand in front of.
 TEST(Quillet, BadSettingEndsTheProcessBeforeMain) {
-    e2e::Outcome outcome = quillet("sync=33", {"blink.hex"});
+    e2e::Outcome outcome = e2e::run({QUILLET_BINARY " blink.hex", "sync=33", {}});
     EXPECT_EQ(outcome.code, 125);
     EXPECT_EQ(outcome.err, "vtarget: bad value '33' for sync\n");
     EXPECT_EQ(outcome.state, "");
