@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <iomanip>
+#include <sstream>
 #include <string>
 
 #include "tests/records.h"
@@ -15,33 +16,29 @@ using records::kEndRecord;
 using records::record;
 
 // The records read, one "address:bytes" per data record and "-" for any
-// other, then "error N" for a text that fails at record N.
+// other, then "error at N" for a text that fails at record N, as checking
+// the whole text finds too.
 std::string readAll(const std::string& text, MemoryKind kind) {
+    unsigned failed = 0;
+    image::ReadError checked = image::checkImage(text.data(), text.size(), kind, failed);
     image::Reader reader;
     image::startReading(reader, text.data(), text.size(), kind);
     image::Record r;
-    std::string seen;
-    char field[8];
+    std::ostringstream seen;
+    seen << std::hex << std::uppercase << std::setfill('0');
     for (unsigned n = 1; !reader.atEnd; ++n) {
         image::ReadError error = image::readRecord(reader, r);
         if (error != image::ReadError::None) {
-            unsigned failed = 0;
-            EXPECT_EQ(image::checkImage(text.data(), text.size(), kind, failed), error);
-            EXPECT_EQ(failed, n);
-            return seen + image::reasonOf(error) + " at " + std::to_string(n);
+            EXPECT_TRUE(checked == error && failed == n);
+            return seen.str() + image::reasonOf(error) + " at " + std::to_string(n);
         }
-        if (r.count == 0) seen += "-";
-        if (r.count > 0) std::snprintf(field, sizeof field, "%X:", r.address);
-        if (r.count > 0) seen += field;
-        for (unsigned i = 0; i < r.count; ++i) {
-            std::snprintf(field, sizeof field, "%02X", r.data[i]);
-            seen += field;
-        }
-        seen += " ";
+        if (r.count > 0) seen << r.address << ':';
+        for (unsigned i = 0; i < r.count; ++i)
+            seen << std::setw(2) << unsigned{r.data[i]};
+        seen << (r.count > 0 ? " " : "- ");
     }
-    unsigned failed = 0;
-    EXPECT_EQ(image::checkImage(text.data(), text.size(), kind, failed), image::ReadError::None);
-    return seen;
+    EXPECT_EQ(checked, image::ReadError::None);
+    return seen.str();
 }
 
 struct Text {
