@@ -17,4 +17,12 @@ const std::string kTiny12 = "  ATTiny12 detected! Calibration byte readed = 5Ah\
 const std::string kErasing = "  Erasing chip, please wait...\n";
 const std::string kWritten = "  Flash or EEPROM successfully written and checked.\n";
 
+// The progress lines of records 1 to n.
+inline std::string progress(int n) {
+    std::string lines;
+    for (int i = 1; i <= n; ++i)
+        lines += "--- " + std::to_string(i) + " " + "|/-\\"[i % 4] + "\r";
+    return lines;
+}
+
 }  // namespace messages

@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Text{"Plain", kData + kEndRecord, "10:0EC01895 - "},
         Text{"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
-        Text{"CrLfAndLowerCase", ":04001000 0ec0189571\r\n:00000001FF\r\n", "10:0EC01895 - "},
+        Text{"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189a6c\r\n:00000001FF\r\n",
+             "10:0EC0189A - "},
         Text{"RecordsAfterEndOfFileBehindBlankLines", kEndRecord + "\n\n \t" + kData + " \n",
              "- 10:0EC01895 "},
         Text{"SplitRecordThenOneOnTheSameLine", ":04001000\n0EC0\n1895\n  71" + kEndRecord,
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         Text{"BlankBeforeFirstRecord", " " + kData, "no record start at 1"},
         Text{"StrayTextAfterLastRecord", kData + kEndRecord + "x",
              "10:0EC01895 - no record start at 3"},
-        Text{"EndOfFileWithoutChecksum", kData + ":00000001\n",
+        Text{"EndOfFileWithoutChecksum", kData + ":00000001\r\n",
              "10:0EC01895 - no record start at 3"},
         Text{"ShortHeader", ":0400\n", "unreadable header at 1"},
         Text{"UnreadableDataByte", ":04001000 0EC0 zz 95 C2\n", "unreadable data at 1"},

@@ -19,7 +19,7 @@ const std::string kCode("\x0A\xC0\xFF\xCF\x0F\xEF\x07\xBB\x08\xBB\x00\x95\x80\x9
                         18);
 const std::string kBlink =
     record(0x00, kCode.substr(0, 16)) + record(0x10, kCode.substr(16)) + testsupport::kEndRecord;
-const std::string kProgress = "--- 1 /\r--- 2 -\r--- 3 \\\r";
+const std::string kProgress = progress(3);
 const std::string kFound = kBanner + kConnect + kLockFuse;
 const std::string kReady = kConnect + kLockFuse + kTiny12 + kErasing;
 const std::string kDone = kProgress + kWritten;
@@ -73,8 +73,8 @@ INSTANTIATE_TEST_SUITE_P(
                kBanner + ">>> illegal parameter /x:1 ignored\n" + kReady + kDone +
                    "  fuse bits F3 written\n  lock bits 04 written\n" + kRelease,
                kBlinkMs},
-        Ending{"Eeprom", "", "data.eep", 0,
-               kBanner + kReady + "--- 1 /\r--- 2 -\r" + kWritten + kRelease, 4640},
+        Ending{"Eeprom", "", "data.eep", 0, kBanner + kReady + progress(2) + kWritten + kRelease,
+               4640},
         Ending{"ProtectedChipErasedFirst", "lock=00", "blink.hex", 0,
                kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease, kBlinkMs + 5000},
         Ending{"LockSurvivesErase", "lock=00,stubborn-lock", "/f:31 blink.hex", 5,
