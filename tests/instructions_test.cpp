@@ -25,7 +25,7 @@ TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
         config.flash[a] = (a * 7 + 3) & 0xFF;
     for (unsigned a = 0; a < vtarget::kEepromBytes; ++a)
         config.eeprom[a] = (a * 5 + 1) & 0xFF;
-    config.fuse = 0xD2;
+    config.fuse = 0xD3;
     config.calibration = 0x9C;
     testsupport::AttachedChip target(config);
     testsupport::enterProgrammingMode();
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         Encoding{"ReadCalibration", [] { return int{isp::readCalibrationByte()}; }, 0x38000000,
                  0x9C},
         Encoding{"ReadFuseKeepsBits5To0", [] { return int{isp::readFuseBits()}; }, 0x50000000,
-                 0x12},
+                 0x13},
         Encoding{"ReadLockKeepsBits2And1", [] { return int{isp::readLockBits()}; }, 0x58000000,
                  0x06},
         Encoding{"ReadFlashEven", [] { return int{isp::readFlashByte(0x0102)}; }, 0x20008100,

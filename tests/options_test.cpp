@@ -28,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ByteText{"243", 0xF3}, ByteText{" \t10", 0x0A}, ByteText{"262", 0x06},
                       ByteText{"-1", 0xFF}, ByteText{"+6", 0x06},
                       ByteText{"99999999999999999999", 0xFF}, ByteText{"-256", 0x00},
-                      ByteText{"0xF3", 0xF3}, ByteText{"0X0c", 0x0C}, ByteText{"F3h", 0xF3},
+                      ByteText{"0xF3", 0xF3}, ByteText{"0X0a", 0x0A}, ByteText{"F3h", 0xF3},
                       ByteText{"0f3H", 0xF3}, ByteText{"", -1}, ByteText{"F3", -1},
                       ByteText{"243x", -1}, ByteText{"0x", -1}, ByteText{"h", -1},
                       ByteText{"-", -1}, ByteText{"-0x10", -1}, ByteText{"0xG1", -1}));

@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                kBanner + ">>> Error in file large.hex: larger than 1048576 bytes, not an image " +
                    "for a 1-KB chip." + kCanceled,
                0},
-        Ending{"NoPort", "no-port", "--port /dev/ttyUSB7 blink.hex", 2,
+        Ending{"NoPort", "no-port", "blink.hex --port /dev/ttyUSB7", 2,
                kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -157,7 +157,7 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     testsupport::writeFile("blink.hex", kBlink);
     testsupport::AttachedChip target;
     testsupport::Outcome outcome = testsupport::runProgram(
-        fast ? "--fast /f:243 /l:4 blink.hex" : "--port=COM1: /f:243 /l:4 blink.hex", "y\nz");
+        fast ? "--fast /f:243 /l:4 blink.hex" : "--port=X /f:243 /l:4 blink.hex", "y\nz");
     EXPECT_EQ(outcome.code, 0);
     // Each prompt takes one character: the line typed at the first answers the second.
     EXPECT_EQ(outcome.rest, "z");

@@ -51,6 +51,9 @@ TEST(Quillet, ExitCodesReachTheShell) {
     } rows[] = {{"", QUILLET_BINARY, 1, kUsage},
                 {"no-port", QUILLET_BINARY " blink.hex", 2,
                  ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
+                // A device that cannot be had for exclusive use is no port.
+                {"", QUILLET_BINARY " --port=/dev/null blink.hex", 2,
+                 ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n"},
                 {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
                 {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
                 // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
