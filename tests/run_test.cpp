@@ -159,6 +159,7 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     testsupport::Outcome outcome = testsupport::runProgram(
         fast ? "--fast /f:243 /l:4 blink.hex" : "--port=X /f:243 /l:4 blink.hex", "y\nz");
     EXPECT_EQ(outcome.code, 0);
+    EXPECT_EQ(outcome.err.find("illegal"), std::string::npos);
     // Each prompt takes one character: the line typed at the first answers the second.
     EXPECT_EQ(outcome.rest, "z");
     EXPECT_EQ(std::string(target.chip.flash().begin(), target.chip.flash().begin() + 19),
