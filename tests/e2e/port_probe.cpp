@@ -1,28 +1,22 @@
-// A small program that uses the port and the clocks the way programs do, for
-// the end-to-end tests to run under the preload library:
-//   port_probe line        open COM1 as quillet does, use every served call
-//   port_probe open PATH [CALL]   open PATH with CALL (open, open64, openat,
-//                                 openat64 or a fortified __open_2 form) and
-//                                 tell what came back
-// It refuses to run (exit 2) unless open and ioctl are the library's, so it
-// never reaches a real serial device.
+// A small program that opens a port the way programs do, for the end-to-end
+// tests to run under the preload library. It opens PATH (COM1 by default)
+// with each of the open family in turn and prints a letter each: t a
+// terminal, f another file, - none. On COM1 it then makes the terminal calls
+// quillet makes, reads the modem bits, and makes one call the adapter has
+// no use for.
+// It refuses to run (exit 2) unless every call it opens with, and ioctl, is
+// the library's, so it never reaches a real serial device.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <string>
-
-#ifndef QUILLET_COM1_DEVICE
-#define QUILLET_COM1_DEVICE "/dev/ttyS0"
-#endif
+#include <initializer_list>
 
 // What fortified builds call in place of open and openat.
 extern "C" int __open_2(const char* path, int flags);
@@ -32,82 +26,51 @@ extern "C" int __openat64_2(int dirfd, const char* path, int flags);
 
 namespace {
 
-bool fromLibrary(const char* name) {
-    Dl_info info{};
-    void* symbol = dlsym(RTLD_DEFAULT, name);
-    return symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr &&
-           std::strstr(info.dli_fname, "libvtarget") != nullptr;
-}
+constexpr int kFlags = O_RDWR | O_NOCTTY | O_NONBLOCK;
+
+int (*const kOpens[])(const char*) = {
+    [](const char* path) { return open(path, kFlags); },
+    [](const char* path) { return open64(path, kFlags); },
+    [](const char* path) { return openat(AT_FDCWD, path, kFlags); },
+    [](const char* path) { return openat64(AT_FDCWD, path, kFlags); },
+    [](const char* path) { return __open_2(path, kFlags); },
+    [](const char* path) { return __open64_2(path, kFlags); },
+    [](const char* path) { return __openat_2(AT_FDCWD, path, kFlags); },
+    [](const char* path) { return __openat64_2(AT_FDCWD, path, kFlags); },
+};
 
 void report(const char* what, int result) {
-    if (result < 0) {
-        std::printf("%s: %s\n", what, std::strerror(errno));
-    } else {
-        std::printf("%s: ok\n", what);
-    }
-}
-
-int line() {
-    int fd = open(QUILLET_COM1_DEVICE, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        report("open", fd);
-        return 1;
-    }
-    std::printf("tty: %s\n", isatty(fd) ? "yes" : "no");
-    termios settings{};
-    report("tcgetattr", tcgetattr(fd, &settings));
-    cfmakeraw(&settings);
-    report("tcsetattr", tcsetattr(fd, TCSANOW, &settings));
-    report("exclusive", ioctl(fd, TIOCEXCL));
-    report("flock", flock(fd, LOCK_EX | LOCK_NB));
-    int rts = TIOCM_RTS;
-    report("rts on", ioctl(fd, TIOCMBIS, &rts));
-    report("break on", ioctl(fd, TIOCSBRK));
-    int status = 0;
-    report("status", ioctl(fd, TIOCMGET, &status));
-    std::printf("rts %d dtr %d dsr %d\n", (status & TIOCM_RTS) != 0, (status & TIOCM_DTR) != 0,
-                (status & TIOCM_DSR) != 0);
-    winsize size{};
-    report("window size", ioctl(fd, TIOCGWINSZ, &size));
-    report("close", close(fd));
-    return 0;
-}
-
-int openBy(const std::string& call, const char* path) {
-    int flags = O_RDWR | O_NOCTTY | O_NONBLOCK;
-    if (call == "open") return open(path, flags);
-    if (call == "open64") return open64(path, flags);
-    if (call == "openat") return openat(AT_FDCWD, path, flags);
-    if (call == "openat64") return openat64(AT_FDCWD, path, flags);
-    if (call == "__open_2") return __open_2(path, flags);
-    if (call == "__open64_2") return __open64_2(path, flags);
-    if (call == "__openat_2") return __openat_2(AT_FDCWD, path, flags);
-    if (call == "__openat64_2") return __openat64_2(AT_FDCWD, path, flags);
-    errno = EINVAL;
-    return -1;
-}
-
-int openPath(const char* path, const char* call) {
-    int fd = openBy(call, path);
-    report("open", fd);
-    if (fd >= 0) {
-        std::printf("tty: %s\n", isatty(fd) ? "yes" : "no");
-        close(fd);
-    }
-    return 0;
+    std::printf("%s: %s\n", what, result < 0 ? std::strerror(errno) : "ok");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!fromLibrary("open") || !fromLibrary("ioctl")) {
-        std::fprintf(stderr, "port_probe: the preload library is not loaded\n");
-        return 2;
+    for (const char* name : {"open", "open64", "openat", "openat64", "__open_2", "__open64_2",
+                             "__openat_2", "__openat64_2", "ioctl"}) {
+        Dl_info info{};
+        if (dladdr(dlsym(RTLD_DEFAULT, name), &info) == 0 ||
+            !std::strstr(info.dli_fname, "libvtarget")) {
+            std::fprintf(stderr, "port_probe: %s is not the preload library's\n", name);
+            return 2;
+        }
     }
-    if (argc == 2 && std::strcmp(argv[1], "line") == 0) return line();
-    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "open") == 0) {
-        return openPath(argv[2], argc == 4 ? argv[3] : "open");
+    const char* path = argc > 1 ? argv[1] : QUILLET_COM1_DEVICE;
+    for (auto call : kOpens) {
+        int fd = call(path);
+        std::putchar(fd < 0 ? '-' : isatty(fd) ? 't' : 'f');
+        if (fd >= 0) close(fd);
     }
-    std::fprintf(stderr, "using: port_probe line | open PATH [CALL]\n");
-    return 1;
+    std::putchar('\n');
+    if (argc > 1) return 0;
+    int fd = open(path, kFlags);
+    termios settings{};
+    report("termios", tcgetattr(fd, &settings) | tcsetattr(fd, TCSANOW, &settings));
+    report("exclusive", ioctl(fd, TIOCEXCL));
+    report("flock", flock(fd, LOCK_EX | LOCK_NB));
+    int bits = 0;
+    report("modem bits", ioctl(fd, TIOCMGET, &bits));
+    std::printf("%#x\n", bits);
+    report("output queue", ioctl(fd, TIOCOUTQ, &bits));
+    return close(fd);
 }
