@@ -29,17 +29,15 @@ struct Outcome {
 
 namespace fs = std::filesystem;
 
-// A directory no other test process uses, removed at exit.
+// A directory no other test process uses, removed at exit. Relative names
+// stand for the same file in arguments and messages: it is the working directory.
 struct PrivateDirectory {
     fs::path path;
     PrivateDirectory() {
         auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (int attempt = 0; path.empty(); ++attempt) {
-            fs::path candidate =
-                fs::temp_directory_path() / ("quillet-test-" + std::to_string(stamp + attempt));
-            if (fs::create_directory(candidate)) path = candidate;
-        }
-        // Relative names then stand for the same file in arguments and messages.
+        do
+            path = fs::temp_directory_path() / ("quillet-test-" + std::to_string(stamp++));
+        while (!fs::create_directory(path));
         fs::current_path(path);
     }
     ~PrivateDirectory() {

@@ -1,11 +1,10 @@
 // Runs a built program as a child process under the preload library, in a
-// fresh directory, and collects what it left: exit code, standard error, and
-// the chip's final state and trace.
+// fresh directory, and collects what it left: exit code, output and the
+// chip's final state.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,7 +13,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/records.h"
 
@@ -22,7 +20,7 @@ namespace e2e {
 
 struct Child {
     std::string command;                       // for sh -c, without single quotes
-    std::string vtarget;                       // VTARGET, before state-out and trace-out
+    std::string vtarget;                       // VTARGET, before state-out
     std::map<std::string, std::string> files;  // written into the directory first
 };
 
@@ -30,8 +28,7 @@ struct Outcome {
     int code = -1;  // exit code; -1 when it did not exit normally
     std::string out;
     std::string err;
-    std::string state;  // the state file's text; empty when none was written
-    std::vector<std::string> trace;
+    std::string state;   // the state file's text; empty when none was written
     double seconds = 0;  // wall time of the run
 
     // A number or string member of the state file; "(missing)" when there is none.
@@ -67,20 +64,6 @@ inline int spawn(const fs::path& dir, const std::string& command, const std::str
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The program opens the serial device only while the library stands in
-// front of it: a library that loads ends a process with a bad VTARGET at once.
-inline bool libraryLoads() {
-    static const bool loads = [] {
-        char dir[] = "/tmp/quillet-e2e-XXXXXX";
-        if (mkdtemp(dir) == nullptr) return false;
-        std::ofstream(fs::path(dir) / "stdin");
-        bool ended = spawn(dir, "/bin/true", "no-such-key") == 125;
-        fs::remove_all(dir);
-        return ended;
-    }();
-    return loads;
-}
-
 inline std::string Outcome::field(const std::string& key) const {
     std::size_t at = state.find("\"" + key + "\": ");
     if (at == std::string::npos) return "(missing)";
@@ -91,33 +74,30 @@ inline std::string Outcome::field(const std::string& key) const {
 }
 
 // Runs child with "\n\n" as standard input in a new directory (its working
-// directory), with state-out and trace-out added to VTARGET. Fails the
-// current test, and runs nothing, unless the library is seen to load.
+// directory), with state-out added to VTARGET. Fails the current test, and
+// runs nothing, unless the library is seen to load: the program opens the
+// serial device only while the library stands in front of it, and a library
+// that loads ends a process with a bad VTARGET at once.
 inline Outcome run(const Child& child) {
     Outcome outcome;
-    if (!libraryLoads()) {
+    char name[] = "/tmp/quillet-e2e-XXXXXX";
+    if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot make a directory";
+    fs::path dir = name;
+    std::ofstream(dir / "stdin") << "\n\n";
+    static const bool loads = spawn(dir, "/bin/true", "no-such-key") == 125;
+    if (!loads) {
         ADD_FAILURE() << VTARGET_LIBRARY " does not load: nothing was run";
         return outcome;
     }
-    char dir[] = "/tmp/quillet-e2e-XXXXXX";
-    if (mkdtemp(dir) == nullptr) {
-        ADD_FAILURE() << "cannot make a directory";
-        return outcome;
-    }
-    for (const auto& [name, content] : child.files)
-        std::ofstream(fs::path(dir) / name, std::ios::binary) << content;
-    std::ofstream(fs::path(dir) / "stdin") << "\n\n";
-    std::string settings = child.vtarget + (child.vtarget.empty() ? "" : ",");
+    for (const auto& [file, content] : child.files)
+        std::ofstream(dir / file, std::ios::binary) << content;
     auto start = std::chrono::steady_clock::now();
-    outcome.code = spawn(dir, child.command, settings + "state-out=state.json,trace-out=trace.txt");
+    outcome.code = spawn(dir, child.command, child.vtarget + ",state-out=state.json");
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    outcome.out = readFile(fs::path(dir) / "stdout");
-    outcome.err = readFile(fs::path(dir) / "stderr");
-    outcome.state = readFile(fs::path(dir) / "state.json");
-    std::istringstream trace(readFile(fs::path(dir) / "trace.txt"));
-    for (std::string line; std::getline(trace, line);)
-        outcome.trace.push_back(line);
+    outcome.out = readFile(dir / "stdout");
+    outcome.err = readFile(dir / "stderr");
+    outcome.state = readFile(dir / "state.json");
     fs::remove_all(dir);
     return outcome;
 }

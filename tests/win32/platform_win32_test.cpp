@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,17 +19,9 @@ BOOL escapeResult = TRUE;
 BOOL modemQueryResult = TRUE;
 DWORD modemStatus = 0;
 
-unsigned long id(const void* handle) {
-    return static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(handle));
-}
-
-void record(const char* format, ...) {
-    char text[160];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    calls.push_back(text);
+// A handle as the calls show it.
+std::string of(const void* handle) {
+    return handle == kPort ? "port" : handle == nullptr ? "0" : "?";
 }
 
 // Each operation is one call on the opened handle; a bare port name gets its
@@ -61,55 +51,56 @@ TEST(Win32Platform, CallsAndTheirResults) {
     platform::sleepMs(10);
     EXPECT_EQ(platform::nowUs(), 2500000u);
     platform::close();
-    const std::string open = " c0000000 share 0 security 0 3 flags 0 template 0";
+    const std::string open = " 3221225472 0 0 3 0 0";
     EXPECT_EQ(
         calls,
         (std::vector<std::string>{
             "CreateFileA COM1:" + open, "CreateFileA \\\\.\\COM12" + open, "timeBeginPeriod 1",
-            "Escape 5eed 3", "Escape 5eed 4", "Escape 5eed 5", "Escape 5eed 6", "Escape 5eed 8",
-            "Escape 5eed 9", "Escape 5eed 3", "GetCommModemStatus 5eed", "GetCommModemStatus 5eed",
-            "GetCommModemStatus 5eed", "Sleep 10", "CloseHandle 5eed", "timeEndPeriod 1"}));
+            "Escape port 3", "Escape port 4", "Escape port 5", "Escape port 6", "Escape port 8",
+            "Escape port 9", "Escape port 3", "GetCommModemStatus port", "GetCommModemStatus port",
+            "GetCommModemStatus port", "Sleep 10", "CloseHandle port", "timeEndPeriod 1"}));
 }
 
 }  // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                          DWORD flagsAndAttributes, HANDLE templateFile) {
-    record("CreateFileA %s %x share %x security %lx %u flags %x template %lx", fileName,
-           desiredAccess, shareMode, id(securityAttributes), creationDisposition,
-           flagsAndAttributes, id(templateFile));
+                          LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                          HANDLE templateFile) {
+    calls.push_back("CreateFileA " + std::string(fileName) + " " + std::to_string(desiredAccess) +
+                    " " + std::to_string(shareMode) + " " + of(security) + " " +
+                    std::to_string(creation) + " " + std::to_string(flags) + " " +
+                    of(templateFile));
     return createResult;
 }
 
 BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function) {
-    record("Escape %lx %u", id(file), function);
+    calls.push_back("Escape " + of(file) + " " + std::to_string(function));
     return escapeResult;
 }
 
 // A failed query writes no status.
 BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
-    record("GetCommModemStatus %lx", id(file));
+    calls.push_back("GetCommModemStatus " + of(file));
     if (modemQueryResult) *modemStat = modemStatus;
     return modemQueryResult;
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
-    record("CloseHandle %lx", id(object));
+    calls.push_back("CloseHandle " + of(object));
     return TRUE;
 }
 
 void WINAPI Sleep(DWORD milliseconds) {
-    record("Sleep %u", milliseconds);
+    calls.push_back("Sleep " + std::to_string(milliseconds));
 }
 
 MMRESULT WINAPI timeBeginPeriod(UINT period) {
-    record("timeBeginPeriod %u", period);
+    calls.push_back("timeBeginPeriod " + std::to_string(period));
     return 0;
 }
 
 MMRESULT WINAPI timeEndPeriod(UINT period) {
-    record("timeEndPeriod %u", period);
+    calls.push_back("timeEndPeriod " + std::to_string(period));
     return 0;
 }
 
