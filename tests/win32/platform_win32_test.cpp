@@ -11,18 +11,7 @@
 
 namespace {
 
-HANDLE const kPort = reinterpret_cast<HANDLE>(0x5eed);
-
-std::vector<std::string> calls;
-HANDLE createResult = kPort;
-BOOL escapeResult = TRUE;
-BOOL modemQueryResult = TRUE;
-DWORD modemStatus = 0;
-
-// A handle as the calls show it.
-std::string of(const void* handle) {
-    return handle == kPort ? "port" : handle == nullptr ? "0" : "?";
-}
+using namespace fake;
 
 // Each operation is one call on the opened handle; a bare port name gets its
 // device prefix, and the run asks for 1-ms timer resolution while the port is open.
@@ -62,55 +51,3 @@ TEST(Win32Platform, CallsAndTheirResults) {
 }
 
 }  // namespace
-
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
-                          HANDLE templateFile) {
-    calls.push_back("CreateFileA " + std::string(fileName) + " " + std::to_string(desiredAccess) +
-                    " " + std::to_string(shareMode) + " " + of(security) + " " +
-                    std::to_string(creation) + " " + std::to_string(flags) + " " +
-                    of(templateFile));
-    return createResult;
-}
-
-BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function) {
-    calls.push_back("Escape " + of(file) + " " + std::to_string(function));
-    return escapeResult;
-}
-
-// A failed query writes no status.
-BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
-    calls.push_back("GetCommModemStatus " + of(file));
-    if (modemQueryResult) *modemStat = modemStatus;
-    return modemQueryResult;
-}
-
-BOOL WINAPI CloseHandle(HANDLE object) {
-    calls.push_back("CloseHandle " + of(object));
-    return TRUE;
-}
-
-void WINAPI Sleep(DWORD milliseconds) {
-    calls.push_back("Sleep " + std::to_string(milliseconds));
-}
-
-MMRESULT WINAPI timeBeginPeriod(UINT period) {
-    calls.push_back("timeBeginPeriod " + std::to_string(period));
-    return 0;
-}
-
-MMRESULT WINAPI timeEndPeriod(UINT period) {
-    calls.push_back("timeEndPeriod " + std::to_string(period));
-    return 0;
-}
-
-// 2.5 s on a 10-MHz counter.
-BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
-    frequency->QuadPart = 10000000;
-    return TRUE;
-}
-
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
-    count->QuadPart = 25000000;
-    return TRUE;
-}

@@ -1,10 +1,13 @@
 // Stands in for <windows.h> when the Win32 back end is built for the call
 // sequence test: only what the back end may call, with the SDK's values, so
-// a call it should not make does not compile.
+// a call it should not make does not compile. Each call is recorded as a
+// line in fake::calls, and answers as the fake:: settings say.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using BOOL = int;
 using DWORD = std::uint32_t;
@@ -37,14 +40,70 @@ union LARGE_INTEGER {
 
 #define MS_DSR_ON ((DWORD)0x0020)
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                          DWORD flagsAndAttributes, HANDLE templateFile);
-BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function);
-BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat);
-BOOL WINAPI CloseHandle(HANDLE object);
-void WINAPI Sleep(DWORD milliseconds);
-MMRESULT WINAPI timeBeginPeriod(UINT period);
-MMRESULT WINAPI timeEndPeriod(UINT period);
-BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+namespace fake {
+
+inline HANDLE const kPort = reinterpret_cast<HANDLE>(0x5eed);
+inline std::vector<std::string> calls;
+inline HANDLE createResult = kPort;
+inline BOOL escapeResult = TRUE;
+inline BOOL modemQueryResult = TRUE;
+inline DWORD modemStatus = 0;
+
+// A handle as the calls show it.
+inline std::string of(const void* handle) {
+    return handle == kPort ? "port" : handle == nullptr ? "0" : "?";
+}
+
+}  // namespace fake
+
+inline HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                                 LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                                 HANDLE templateFile) {
+    fake::calls.push_back("CreateFileA " + std::string(fileName) + " " +
+                          std::to_string(desiredAccess) + " " + std::to_string(shareMode) + " " +
+                          fake::of(security) + " " + std::to_string(creation) + " " +
+                          std::to_string(flags) + " " + fake::of(templateFile));
+    return fake::createResult;
+}
+
+inline BOOL WINAPI EscapeCommFunction(HANDLE file, DWORD function) {
+    fake::calls.push_back("Escape " + fake::of(file) + " " + std::to_string(function));
+    return fake::escapeResult;
+}
+
+// A failed query writes no status.
+inline BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
+    fake::calls.push_back("GetCommModemStatus " + fake::of(file));
+    if (fake::modemQueryResult) *modemStat = fake::modemStatus;
+    return fake::modemQueryResult;
+}
+
+inline BOOL WINAPI CloseHandle(HANDLE object) {
+    fake::calls.push_back("CloseHandle " + fake::of(object));
+    return TRUE;
+}
+
+inline void WINAPI Sleep(DWORD milliseconds) {
+    fake::calls.push_back("Sleep " + std::to_string(milliseconds));
+}
+
+inline MMRESULT WINAPI timeBeginPeriod(UINT period) {
+    fake::calls.push_back("timeBeginPeriod " + std::to_string(period));
+    return 0;
+}
+
+inline MMRESULT WINAPI timeEndPeriod(UINT period) {
+    fake::calls.push_back("timeEndPeriod " + std::to_string(period));
+    return 0;
+}
+
+// 2.5 s on a 10-MHz counter.
+inline BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    frequency->QuadPart = 10000000;
+    return TRUE;
+}
+
+inline BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+    count->QuadPart = 25000000;
+    return TRUE;
+}
