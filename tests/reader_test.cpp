@@ -63,7 +63,6 @@ const std::string kData = record(0x10, "\x0E\xC0\x18\x95");
 INSTANTIATE_TEST_SUITE_P(
     Rules, Texts,
     ::testing::Values(
-        Text{"Plain", kData + kEndRecord, "10:0EC01895 - "},
         Text{"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
         Text{"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189a6c\r\n:00000001FF\r\n",
              "10:0EC0189A - "},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,21 @@ const std::string kLocked =
 const std::string kSyncError =
     ">>>Sync error (possibly disconnected device). Programming canceled!\n" + kEoj;
 const std::string kCanceled = " Programming canceled!\n";
+const std::string kEarlier = "an earlier backup\n";
+const std::string kDiffersEep = record(0x00, "\xFF\x20\x30\xFF") + testsupport::kEndRecord;
+// Flash bytes up to 1000 and erased ones after, which a read keeps.
+const std::string kFlash = [] {
+    std::string bytes(1024, '\xFF');
+    for (unsigned a = 0; a < 1000; ++a)
+        bytes[a] = static_cast<char>(a * 7);
+    return bytes;
+}();
+const std::string kFlashHex = [] {
+    std::string text;
+    for (unsigned a = 0; a < 1024; a += 16)
+        text += record(a, kFlash.substr(a, 16));
+    return text + testsupport::kEndRecord;
+}();
 // The reset sequence, the erase and a settle after each of blink's 18 bytes.
 constexpr unsigned kBlinkMs = 2000 + 50 + 50 + 2500 + 18 * 10;
 // The same in a fast run: no settle, as it polls.
@@ -41,6 +58,9 @@ struct Ending {
     int code;
     std::string err;
     unsigned sleptMs;  // the waits the run asked for
+    // A file the run reads into, and what it then holds ("": none); only
+    // reads reach the chip then.
+    std::string file = "", after = "";
 };
 
 void PrintTo(const Ending& e, std::ostream* out) {
@@ -55,6 +75,9 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     testsupport::writeFile("data.eep", record(0x00, "\x01\x02\x03\x04") + testsupport::kEndRecord);
     testsupport::writeFile("broken.hex", kBlink + ":0400000001020304F3\n");
     testsupport::writeFile("large.hex", kBlink + std::string(1024 * 1024, '\n'));
+    testsupport::writeFile("flash.bin", kFlash);
+    testsupport::writeFile("dump.hex", kEarlier);
+    testsupport::writeFile("differs.eep", kDiffersEep);
     testsupport::AttachedChip target(testsupport::chipOf(e.vtarget));
     testsupport::Outcome outcome = testsupport::runProgram(e.args);
     EXPECT_EQ(outcome.code, e.code);
@@ -66,6 +89,22 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     EXPECT_EQ(target.chip.lineCalls() > 0, e.sleptMs > 0);
     EXPECT_EQ(target.chip.pinLevel(vtarget::Pin::Reset), e.code != 3 && e.err.find("Port") > 500);
     EXPECT_EQ(target.chip.violationCount(), 0u);
+    if (e.file.empty()) return;
+    std::ifstream file(e.file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), e.after);
+    EXPECT_FALSE(std::ifstream(e.file + ".part").is_open());
+    for (const auto& [kind, count] : target.chip.instructions())
+        EXPECT_TRUE(kind == "programming_enable" || kind.rfind("read_", 0) == 0) << kind;
+}
+
+// What is read programs back unchanged, and verifies.
+TEST(Run, ReadBackProgramsAndVerifies) {
+    testsupport::writeFile("flash.bin", kFlash);
+    testsupport::AttachedChip target(testsupport::chipOf("flash-in=flash.bin"));
+    EXPECT_EQ(testsupport::runProgram("--read dump.hex").code, 0);
+    EXPECT_EQ(testsupport::runProgram("dump.hex").code, 0);
+    EXPECT_EQ(std::string(target.chip.flash().begin(), target.chip.flash().end()), kFlash);
+    EXPECT_EQ(testsupport::runProgram("--verify dump.hex").code, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,6 +170,23 @@ INSTANTIATE_TEST_SUITE_P(
                ">>> Error in file large.hex: larger than 1048576 bytes, not an image for a 1-KB " +
                    std::string("chip.") + kCanceled,
                0},
+        Ending{
+            "ReadFlash", "flash-in=flash.bin", "--read dump.hex", 0,
+            kTiny12 + progress(64) + "  Flash read: 1024 bytes written to dump.hex.\n" + kRelease,
+            2100, "dump.hex", kFlashHex},
+        Ending{"ReadProtected", "lock=04", "--fast --read dump.hex", 5,
+               ">>> Device is protected: its memory cannot be read, and it was not erased. "
+               "Reading canceled!\n" +
+                   kRelease,
+               51, "dump.hex", kEarlier},
+        Ending{"ReadIntoNoDirectory", "", "--read none/dump.hex", 4,
+               ">>> Error creating file none/dump.hex.part. Reading canceled!\n", 0,
+               "none/dump.hex"},
+        Ending{"VerifyListsEveryDifference", "", "--verify differs.eep", 5,
+               ">>> Error verifying EEPROM at 0001. waited 20 <> readed ff\n"
+               ">>> Error verifying EEPROM at 0002. waited 30 <> readed ff\n" +
+                   progress(2) + "  2 of 4 bytes differ\n" + kRelease,
+               2100, "differs.eep", kDiffersEep},
         Ending{"NoPort", "no-port", "blink.hex --port /dev/ttyUSB7", 2,
                kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0}),
     [](const auto& info) { return std::string(info.param.name); });

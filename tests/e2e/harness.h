@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,8 +27,7 @@ struct Outcome {
     int code = -1;  // exit code; -1 when it did not exit normally
     std::string out;
     std::string err;
-    std::string state;   // the state file's text; empty when none was written
-    double seconds = 0;  // wall time of the run
+    std::string state;  // the state file's text; empty when none was written
 
     // A number or string member of the state file; "(missing)" when there is none.
     std::string field(const std::string& key) const;
@@ -91,10 +89,7 @@ inline Outcome run(const Child& child) {
     }
     for (const auto& [file, content] : child.files)
         std::ofstream(dir / file, std::ios::binary) << content;
-    auto start = std::chrono::steady_clock::now();
     outcome.code = spawn(dir, child.command, child.vtarget + ",state-out=state.json");
-    outcome.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.out = readFile(dir / "stdout");
     outcome.err = readFile(dir / "stderr");
     outcome.state = readFile(dir / "state.json");

@@ -56,6 +56,9 @@ TEST(Quillet, ExitCodesReachTheShell) {
                  ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n"},
                 {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
                 {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
+                // A setting the library cannot read ends the process before main: the
+                // program never runs on a port the library does not stand in front of.
+                {"sync=33", kQuillet + " blink.hex", 125, "vtarget: bad value '33' for sync\n"},
                 // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
                 {"fail-after=1245", kQuillet + " blink.hex", 5,
                  ">>> Port " + kPort +
@@ -67,15 +70,6 @@ TEST(Quillet, ExitCodesReachTheShell) {
         EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail);
         EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
     }
-}
-
-TEST(Quillet, RunsInRealTime) {
-    e2e::Outcome outcome = run("realtime", kQuillet + " blink.hex");
-    EXPECT_EQ(outcome.code, 0);
-    // Every wait the run must make really passed, however the sleeps were split.
-    const double obligedUs = (2000 + 50 + 50 + 2500 + 18 * 10) * 1000.0;
-    EXPECT_GE(static_cast<double>(outcome.number("virtual_us")), obligedUs);
-    EXPECT_GE(outcome.seconds * 1e6, obligedUs);
 }
 
 // binutils reads what --read writes as the chip's bytes, erased ones too.
@@ -98,15 +92,6 @@ TEST(Quillet, NamedPortWithoutAChipIsASyncError) {
     EXPECT_EQ(outcome.code, 3);
     EXPECT_EQ(outcome.err, kBanner + kConnect + kSyncError + kEoj);
     EXPECT_EQ(outcome.number("line_calls"), 0u);
-}
-
-// A setting the library cannot read ends the process before main: the
-// program never runs on a port the library does not stand in front of.
-TEST(Quillet, BadSettingEndsTheProcessBeforeMain) {
-    e2e::Outcome outcome = e2e::run({QUILLET_BINARY " blink.hex", "sync=33", {}});
-    EXPECT_EQ(outcome.code, 125);
-    EXPECT_EQ(outcome.err, "vtarget: bad value '33' for sync\n");
-    EXPECT_EQ(outcome.state, "");
 }
 
 }  // namespace
