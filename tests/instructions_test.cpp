@@ -22,13 +22,13 @@ struct Encoding {
 class Instructions : public ::testing::TestWithParam<Encoding> {};
 
 TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
-    vtarget::Config config;
+    std::string flash, eeprom;
     for (unsigned a = 0; a < vtarget::kFlashBytes; ++a)
-        config.flash[a] = (a * 7 + 3) & 0xFF;
-    for (unsigned a = 0; a < vtarget::kEepromBytes; ++a)
-        config.eeprom[a] = (a * 5 + 1) & 0xFF;
-    config.fuse = 0xD3;
-    testsupport::AttachedChip target(config);
+        flash += static_cast<char>(a * 7 + 3);
+    testsupport::writeFile("flash.bin", flash);
+    testsupport::writeFile("eeprom.bin", flash.substr(0, vtarget::kEepromBytes));
+    testsupport::AttachedChip target(
+        testsupport::chipOf("fuse=D3,flash-in=flash.bin,eeprom-in=eeprom.bin"));
     testsupport::enterProgrammingMode();
     EXPECT_EQ(GetParam().call(), GetParam().result);
     ASSERT_EQ(target.chip.words().size(), 1u);
@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         Encoding{"WriteFlashTop", sent([] { isp::writeFlashByte(0x03FF, 0x12); }), 0x4801FF12, -1},
         Encoding{"WriteFlashWraps", sent([] { isp::writeFlashByte(0x0400, 0x112); }), 0x40000012,
                  -1},
-        Encoding{"ReadEepromWraps", [] { return int{isp::readEepromByte(0x41)}; }, 0xA0000100, 6},
+        Encoding{"ReadEepromWraps", [] { return int{isp::readEepromByte(0x41)}; }, 0xA0000100, 10},
         Encoding{"WriteEeprom", sent([] { isp::writeEepromByte(0x7F, 0x13C); }), 0xC0003F3C, -1},
         Encoding{"WriteFuseForcesBits3And2", sent([] { isp::writeFuseBits(0x1F0); }), 0xACA000FC,
                  -1},

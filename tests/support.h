@@ -56,10 +56,11 @@ inline std::string writeFile(const std::string& name, const std::string& content
     return path;
 }
 
-// The chip and adapter that the preload library's settings describe.
+// The chip and adapter that the preload library's settings describe, traced.
 inline vtarget::PreloadOptions chipOf(const std::string& vtarget) {
     vtarget::PreloadOptions options;
     EXPECT_EQ(vtarget::parsePreloadOptions(vtarget.c_str(), options), "") << vtarget;
+    options.chip.trace = true;
     return options;
 }
 
@@ -103,13 +104,10 @@ inline void enterProgrammingMode() {
 // object; with no-port in its settings there is no port to open.
 struct AttachedChip {
     vtarget::Chip chip;
-    explicit AttachedChip(vtarget::Config config, const vtarget::AdapterConfig& adapter = {},
-                          bool port = true)
-        : chip((config.trace = true, config)) {
-        vtarget::attach(port ? &chip : nullptr, adapter);
-    }
     explicit AttachedChip(const vtarget::PreloadOptions& options = chipOf(""))
-        : AttachedChip(options.chip, options.adapter, !options.noPort) {}
+        : chip(options.chip) {
+        vtarget::attach(options.noPort ? nullptr : &chip, options.adapter);
+    }
     ~AttachedChip() { vtarget::attach(nullptr); }
     AttachedChip(const AttachedChip&) = delete;
     AttachedChip& operator=(const AttachedChip&) = delete;
