@@ -10,28 +10,22 @@
 
 namespace {
 
-struct ByteText {
-    const char* text;
-    int value;  // -1: refused
-};
-
-class ByteValues : public ::testing::TestWithParam<ByteText> {};
-
-TEST_P(ByteValues, AreWellFormedNumbersOnly) {
-    unsigned value = 0x1234;
-    bool read = run::parseByte(GetParam().text, value);
-    EXPECT_EQ(read ? static_cast<int>(value) : -1, GetParam().value);
+// Blanks, then decimal with a sign, 0x-prefixed or h-suffixed hexadecimal,
+// kept modulo 256; anything else is refused (-1).
+TEST(Options, ByteValuesAreWellFormedNumbersOnly) {
+    const std::pair<const char*, int> rows[] = {
+        {"243", 0xF3},  {" \t10", 0x0A}, {"262", 0x06},
+        {"-1", 0xFF},   {"+6", 0x06},    {"99999999999999999999", 0xFF},
+        {"-256", 0x00}, {"0xF3", 0xF3},  {"0X0a", 0x0A},
+        {"F3h", 0xF3},  {"0f3H", 0xF3},  {"", -1},
+        {"F3", -1},     {"243x", -1},    {"0x", -1},
+        {"h", -1},      {"-", -1},       {"-0x10", -1},
+        {"0xG1", -1}};
+    for (const auto& [text, expected] : rows) {
+        unsigned value = 0x1234;
+        EXPECT_EQ(run::parseByte(text, value) ? static_cast<int>(value) : -1, expected) << text;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ByteValues,
-    ::testing::Values(ByteText{"243", 0xF3}, ByteText{" \t10", 0x0A}, ByteText{"262", 0x06},
-                      ByteText{"-1", 0xFF}, ByteText{"+6", 0x06},
-                      ByteText{"99999999999999999999", 0xFF}, ByteText{"-256", 0x00},
-                      ByteText{"0xF3", 0xF3}, ByteText{"0X0a", 0x0A}, ByteText{"F3h", 0xF3},
-                      ByteText{"0f3H", 0xF3}, ByteText{"", -1}, ByteText{"F3", -1},
-                      ByteText{"243x", -1}, ByteText{"0x", -1}, ByteText{"h", -1},
-                      ByteText{"-", -1}, ByteText{"-0x10", -1}, ByteText{"0xG1", -1}));
 
 struct CommandLine {
     const char* args;  // separated by blanks
