@@ -2,10 +2,7 @@
 // of supported models.
 #include "isp/instructions.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
-#include <string>
 
 #include "isp/connect.h"
 #include "tests/support.h"

@@ -1,11 +1,6 @@
 // The command line: byte values, options, image path and memory kind.
 #include "run/options.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "tests/support.h"
 
 namespace {

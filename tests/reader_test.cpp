@@ -1,13 +1,9 @@
 // The image reader's rules, from memory: what each text reads as.
 #include "image/reader.h"
 
-#include <gtest/gtest.h>
-
 #include <iomanip>
-#include <sstream>
-#include <string>
 
-#include "tests/records.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -48,56 +44,45 @@ struct Text {
     MemoryKind kind = MemoryKind::Flash;
 };
 
-void PrintTo(const Text& t, std::ostream* out) {
-    *out << t.name;
-}
-
-class Texts : public ::testing::TestWithParam<Text> {};
-
-TEST_P(Texts, ReadAsRecordsOrTheFirstError) {
-    EXPECT_EQ(readAll(GetParam().text, GetParam().kind), GetParam().seen);
-}
-
 const std::string kData = record(0x10, "\x0E\xC0\x18\x95");
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, Texts,
-    ::testing::Values(
-        Text{"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
-        Text{"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189a6c\r\n:00000001FF\r\n",
-             "10:0EC0189A - "},
-        Text{"RecordsAfterEndOfFileBehindBlankLines", kEndRecord + "\n\n \t" + kData + " \n",
-             "- 10:0EC01895 "},
-        Text{"SplitRecordThenOneOnTheSameLine", ":04001000\n0EC0\n1895\n  71" + kEndRecord,
-             "10:0EC01895 - "},
-        Text{"CtrlZEndsTheText", kData + "\x1A" + "garbage", "10:0EC01895 "},
-        Text{"CtrlZInsideARecord", kData.substr(0, 13) + "\x1A", "unreadable data at 1"},
-        Text{"BasesAndStartAddresses",
-             record(0, 4, std::string(2, '\0')) + record(0, 2, std::string(2, '\0')) +
-                 record(0, 5, std::string("\x00\x00\x00\x10", 4)) +
-                 record(0, 3, std::string("\x00\x00\x00\x10", 4)) + kData,
-             "- - - - 10:0EC01895 "},
-        Text{"SegmentBaseMovesTheAddress", record(0, 2, std::string("\x00\x01", 2)) + kData,
-             "- 20:0EC01895 "},
-        Text{"EepromTop", record(0x3C, "\x01\x02\x03\x04"), "3C:01020304 ", MemoryKind::Eeprom},
-        Text{"FlashTop", record(0x3FC, "\x01\x02\x03\x04"), "3FC:01020304 "},
-        Text{"EmptyText", "", "no record start at 1"},
-        Text{"BlankBeforeFirstRecord", " " + kData, "no record start at 1"},
-        Text{"StrayTextAfterLastRecord", kData + kEndRecord + "x",
-             "10:0EC01895 - no record start at 3"},
-        Text{"EndOfFileWithoutChecksum", kData + ":00000001\r\n",
-             "10:0EC01895 - no record start at 3"},
-        Text{"ShortHeader", ":0400\n", "unreadable header at 1"},
-        Text{"UnreadableDataByte", ":04001000 0EC0 zz 95 C2\n", "unreadable data at 1"},
-        Text{"ChecksumMismatch", kEndRecord + ":040010000EC01895C3\n", "- checksum mismatch at 2"},
-        Text{"UnknownType", record(0x10, 6, "\x01") + kEndRecord, "unknown record type at 1"},
-        Text{"PastFlashEnd", record(0x3FE, "\x01\x02\x03"), "address out of range at 1"},
-        Text{"PastEepromEnd", record(0x3E, "\x01\x02\x03"), "address out of range at 1",
-             MemoryKind::Eeprom},
-        Text{"DataBehindLinearBase", record(0, 4, std::string("\x00\x01", 2)) + kData,
-             "- address out of range at 2"},
-        Text{"AddressRecordOfWrongLength", record(0, 2, std::string(1, '\0')) + kData,
-             "unreadable data at 1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(Reader, ReadsTextsAsRecordsOrTheFirstError) {
+    const Text rows[] = {
+        {"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
+        {"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189a6c\r\n:00000001FF\r\n", "10:0EC0189A - "},
+        {"RecordsAfterEndOfFileBehindBlankLines", kEndRecord + "\n\n \t" + kData + " \n",
+         "- 10:0EC01895 "},
+        {"SplitRecordThenOneOnTheSameLine", ":04001000\n0EC0\n1895\n  71" + kEndRecord,
+         "10:0EC01895 - "},
+        {"CtrlZEndsTheText", kData + "\x1A" + "garbage", "10:0EC01895 "},
+        {"CtrlZInsideARecord", kData.substr(0, 13) + "\x1A", "unreadable data at 1"},
+        {"BasesAndStartAddresses",
+         record(0, 4, std::string(2, '\0')) + record(0, 2, std::string(2, '\0')) +
+             record(0, 5, std::string("\x00\x00\x00\x10", 4)) +
+             record(0, 3, std::string("\x00\x00\x00\x10", 4)) + kData,
+         "- - - - 10:0EC01895 "},
+        {"SegmentBaseMovesTheAddress", record(0, 2, std::string("\x00\x01", 2)) + kData,
+         "- 20:0EC01895 "},
+        {"EepromTop", record(0x3C, "\x01\x02\x03\x04"), "3C:01020304 ", MemoryKind::Eeprom},
+        {"FlashTop", record(0x3FC, "\x01\x02\x03\x04"), "3FC:01020304 "},
+        {"EmptyText", "", "no record start at 1"},
+        {"BlankBeforeFirstRecord", " " + kData, "no record start at 1"},
+        {"StrayTextAfterLastRecord", kData + kEndRecord + "x",
+         "10:0EC01895 - no record start at 3"},
+        {"EndOfFileWithoutChecksum", kData + ":00000001\r\n", "10:0EC01895 - no record start at 3"},
+        {"ShortHeader", ":0400\n", "unreadable header at 1"},
+        {"UnreadableDataByte", ":04001000 0EC0 zz 95 C2\n", "unreadable data at 1"},
+        {"ChecksumMismatch", kEndRecord + ":040010000EC01895C3\n", "- checksum mismatch at 2"},
+        {"UnknownType", record(0x10, 6, "\x01") + kEndRecord, "unknown record type at 1"},
+        {"PastFlashEnd", record(0x3FE, "\x01\x02\x03"), "address out of range at 1"},
+        {"PastEepromEnd", record(0x3E, "\x01\x02\x03"), "address out of range at 1",
+         MemoryKind::Eeprom},
+        {"DataBehindLinearBase", record(0, 4, std::string("\x00\x01", 2)) + kData,
+         "- address out of range at 2"},
+        {"AddressRecordOfWrongLength", record(0, 2, std::string(1, '\0')) + kData,
+         "unreadable data at 1"}};
+    for (const Text& row : rows)
+        EXPECT_EQ(readAll(row.text, row.kind), row.seen) << row.name;
+}
 
 }  // namespace

@@ -1,13 +1,6 @@
 // Whole runs on the virtual chip, as the operator sees them: every line of
 // standard error, the exit code, the waits, and what the chip holds after.
-#include "run/run.h"
-
-#include <gtest/gtest.h>
-
-#include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "tests/messages.h"
 #include "tests/support.h"

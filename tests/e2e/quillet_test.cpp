@@ -1,11 +1,7 @@
 // The shipped quillet binary as a process on the virtual chip: what needs a
 // real process and a real port device, and nothing the in-process runs show.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <cstdlib>
-#include <string>
 
 #include "tests/e2e/harness.h"
 #include "tests/messages.h"

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "link/platform.h"
 
