@@ -16,53 +16,43 @@ struct Encoding {
     int result;
 };
 
-class Instructions : public ::testing::TestWithParam<Encoding> {};
-
-TEST_P(Instructions, ReachTheChipAsTheirFourBytes) {
-    std::string flash, eeprom;
-    for (unsigned a = 0; a < vtarget::kFlashBytes; ++a)
-        flash += static_cast<char>(a * 7 + 3);
-    testsupport::writeFile("flash.bin", flash);
-    testsupport::writeFile("eeprom.bin", flash.substr(0, vtarget::kEepromBytes));
-    testsupport::AttachedChip target(
-        testsupport::chipOf("fuse=D3,flash-in=flash.bin,eeprom-in=eeprom.bin"));
-    testsupport::enterProgrammingMode();
-    EXPECT_EQ(GetParam().call(), GetParam().result);
-    ASSERT_EQ(target.chip.words().size(), 1u);
-    std::uint32_t word = target.chip.words().back();
-    std::uint32_t compared = GetParam().result < 0 ? 0xFFFFFFFFu : 0xFFFFFF00u;
-    EXPECT_EQ(word & compared, GetParam().word & compared) << std::hex << word;
-    EXPECT_EQ(target.chip.unknownInstructions(), 0u);
-}
-
 template <typename F>
 std::function<int()> sent(F f) {
     return [f] { return f(), -1; };
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Instructions,
-    ::testing::Values(
-        Encoding{"ChipErase", sent(isp::chipErase), 0xAC9FFFFF, -1},
-        Encoding{"ReadSignatureMasked", [] { return int{isp::readSignatureByte(6)}; }, 0x30000200,
-                 0x05},
-        Encoding{"ReadFuseKeepsBits5To0", [] { return int{isp::readFuseBits()}; }, 0x50000000,
-                 0x13},
-        Encoding{"ReadLockKeepsBits2And1", [] { return int{isp::readLockBits()}; }, 0x58000000,
-                 0x06},
-        Encoding{"ReadFlashOddWraps", [] { return int{isp::readFlashByte(0x07FF)}; }, 0x2801FF00,
-                 (0x3FF * 7 + 3) & 0xFF},
-        Encoding{"WriteFlashTop", sent([] { isp::writeFlashByte(0x03FF, 0x12); }), 0x4801FF12, -1},
-        Encoding{"WriteFlashWraps", sent([] { isp::writeFlashByte(0x0400, 0x112); }), 0x40000012,
-                 -1},
-        Encoding{"ReadEepromWraps", [] { return int{isp::readEepromByte(0x41)}; }, 0xA0000100, 10},
-        Encoding{"WriteEeprom", sent([] { isp::writeEepromByte(0x7F, 0x13C); }), 0xC0003F3C, -1},
-        Encoding{"WriteFuseForcesBits3And2", sent([] { isp::writeFuseBits(0x1F0); }), 0xACA000FC,
-                 -1},
-        Encoding{"WriteLockNone", sent([] { isp::writeLockBits(0x06); }), 0xACFF0000, -1},
-        Encoding{"WriteLockIgnoresOtherBits", sent([] { isp::writeLockBits(0xF9); }), 0xACF90000,
-                 -1}),
-    [](const auto& info) { return std::string(info.param.name); });
+TEST(Instructions, ReachTheChipAsTheirFourBytes) {
+    std::string flash;
+    for (unsigned a = 0; a < vtarget::kFlashBytes; ++a)
+        flash += static_cast<char>(a * 7 + 3);
+    testsupport::writeFile("flash.bin", flash);
+    testsupport::writeFile("eeprom.bin", flash.substr(0, vtarget::kEepromBytes));
+    const Encoding rows[] = {
+        {"ChipErase", sent(isp::chipErase), 0xAC9FFFFF, -1},
+        {"ReadSignatureMasked", [] { return int{isp::readSignatureByte(6)}; }, 0x30000200, 0x05},
+        {"ReadFuseKeepsBits5To0", [] { return int{isp::readFuseBits()}; }, 0x50000000, 0x13},
+        {"ReadLockKeepsBits2And1", [] { return int{isp::readLockBits()}; }, 0x58000000, 0x06},
+        {"ReadFlashOddWraps", [] { return int{isp::readFlashByte(0x07FF)}; }, 0x2801FF00,
+         (0x3FF * 7 + 3) & 0xFF},
+        {"WriteFlashTop", sent([] { isp::writeFlashByte(0x03FF, 0x12); }), 0x4801FF12, -1},
+        {"WriteFlashWraps", sent([] { isp::writeFlashByte(0x0400, 0x112); }), 0x40000012, -1},
+        {"ReadEepromWraps", [] { return int{isp::readEepromByte(0x41)}; }, 0xA0000100, 10},
+        {"WriteEeprom", sent([] { isp::writeEepromByte(0x7F, 0x13C); }), 0xC0003F3C, -1},
+        {"WriteFuseForcesBits3And2", sent([] { isp::writeFuseBits(0x1F0); }), 0xACA000FC, -1},
+        {"WriteLockNone", sent([] { isp::writeLockBits(0x06); }), 0xACFF0000, -1},
+        {"WriteLockIgnoresOtherBits", sent([] { isp::writeLockBits(0xF9); }), 0xACF90000, -1}};
+    for (const Encoding& row : rows) {
+        testsupport::AttachedChip target(
+            testsupport::chipOf("fuse=D3,flash-in=flash.bin,eeprom-in=eeprom.bin"));
+        testsupport::enterProgrammingMode();
+        EXPECT_EQ(row.call(), row.result) << row.name;
+        ASSERT_EQ(target.chip.words().size(), 1u);
+        std::uint32_t word = target.chip.words().back();
+        std::uint32_t compared = row.result < 0 ? 0xFFFFFFFFu : 0xFFFFFF00u;
+        EXPECT_EQ(word & compared, row.word & compared) << row.name << std::hex << word;
+        EXPECT_EQ(target.chip.unknownInstructions(), 0u);
+    }
+}
 
 TEST(SupportedModels, SignaturesAndNumbersAreDistinctAndMessagesNameTheModel) {
     for (const isp::SupportedModel& a : isp::kSupportedModels) {
