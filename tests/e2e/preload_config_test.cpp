@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -32,7 +33,9 @@ TEST(PreloadConfig, EveryKeyReadsTheValueItsHelpShows) {
 // the call cost and the flash bytes 64 and 65. A busy time given with its key
 // stands, before or after the model; a file fills a memory from the start.
 TEST(PreloadConfig, SettingsAndTheirErrors) {
-    std::string big = ::testing::TempDir() + "preload_65.bin";
+    char dir[] = "/tmp/quillet-config-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string big = std::string(dir) + "/65.bin";
     std::ofstream(big, std::ios::binary) << std::string(65, '\x7E');
     const std::pair<std::string, std::string> rows[] = {
         {"model=12", "5 4500 9000 9000 2000 255 255"},
@@ -52,6 +55,7 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
             seen += (seen.empty() ? "" : " ") + std::to_string(n);
         EXPECT_EQ(error.empty() ? seen : error, expected) << text;
     }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
