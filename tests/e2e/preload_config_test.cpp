@@ -38,6 +38,8 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
     std::string big = std::string(dir) + "/65.bin";
     std::ofstream(big, std::ios::binary) << std::string(65, '\x7E');
     const std::pair<std::string, std::string> rows[] = {
+        {"model=10", "3 4500 9000 9000 2000 255 255"},
+        {"model=11", "4 4500 9000 9000 2000 255 255"},
         {"model=12", "5 4500 9000 9000 2000 255 255"},
         {"model=15", "6 4100 8200 8200 2000 255 255"},
         {"flash-us=1,model=15,erase-us=3,call-us=7,,flash-in=" + big, "6 1 8200 3 7000 126 255"},
