@@ -30,6 +30,7 @@ TEST(Instructions, ReachTheChipAsTheirFourBytes) {
     const Encoding rows[] = {
         {"ChipErase", sent(isp::chipErase), 0xAC9FFFFF, -1},
         {"ReadSignatureMasked", [] { return int{isp::readSignatureByte(6)}; }, 0x30000200, 0x05},
+        {"ReadCalibration", [] { return int{isp::readCalibrationByte()}; }, 0x38000000, 0x5A},
         {"ReadFuseKeepsBits5To0", [] { return int{isp::readFuseBits()}; }, 0x50000000, 0x13},
         {"ReadLockKeepsBits2And1", [] { return int{isp::readLockBits()}; }, 0x58000000, 0x06},
         {"ReadFlashOddWraps", [] { return int{isp::readFlashByte(0x07FF)}; }, 0x2801FF00,
