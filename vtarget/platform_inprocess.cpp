@@ -1,6 +1,6 @@
 // The platform calls served by a virtual chip in the same process, through
 // the virtual adapter: its wiring, its call cost and its sleeps.
-#include <optional>
+#include <memory>
 
 #include "link/platform.h"
 #include "vtarget/inprocess.h"
@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint64_t kNsPerMs = 1000000;
 
-std::optional<Adapter> adapter;
+std::unique_ptr<Adapter> adapter;
 bool opened = false;
 
 unsigned bitOf(platform::PortLine line) {
@@ -31,8 +31,7 @@ unsigned bitOf(platform::PortLine line) {
 }  // namespace
 
 void attach(Chip* chip, const AdapterConfig& config) {
-    adapter.reset();
-    if (chip != nullptr) adapter.emplace(*chip, config);
+    adapter = chip != nullptr ? std::make_unique<Adapter>(*chip, config) : nullptr;
     opened = false;
 }
 
