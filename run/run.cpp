@@ -56,13 +56,13 @@ bool hasArgument(int argc, const char* const* argv, const char* wanted) {
 }
 
 // Erases the chip, programs the image and writes the given fuse and lock
-// bytes. Returns the exit code; kPortLost when the port stopped answering.
+// bytes. Returns the exit code.
 int programTarget(const ProgramOptions& options, const image::Image& loaded) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
     isp::chipErase();
     line::sleepMs(options.fast ? isp::kFastEraseMs : kEraseMs);
     bool programmed = image::programImage(loaded, options.fast);
-    if (!line::answering()) return kPortLost;
+    if (!line::answering()) return kNotProgrammed;
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {
         isp::writeFuseBits(options.fuseValue);
@@ -72,15 +72,14 @@ int programTarget(const ProgramOptions& options, const image::Image& loaded) {
         isp::writeLockBits(options.lockValue);
         std::fprintf(stderr, "  lock bits %02X written\n", options.lockValue);
     }
-    if (!line::answering()) return kPortLost;
     return programmed ? kSuccess : kNotProgrammed;
 }
 
 // Reads the whole memory the file's name chooses and saves it as Intel HEX.
-// Returns the exit code; kPortLost when the port stopped answering.
+// Returns the exit code.
 int readTarget(const ProgramOptions& options) {
     image::MemoryKind kind = memoryKindOf(options.imagePath);
-    if (!image::readMemory(kind, memoryRead)) return kPortLost;
+    if (!image::readMemory(kind, memoryRead)) return kNotProgrammed;
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
@@ -89,22 +88,21 @@ int readTarget(const ProgramOptions& options) {
     return kSuccess;
 }
 
-// Compares every data byte of the image with the chip. Returns the exit
-// code; kPortLost when the port stopped answering.
+// Compares every data byte of the image with the chip. Returns the exit code.
 int verifyTarget(const image::Image& loaded) {
     unsigned compared = 0;
     unsigned differing = 0;
     bool matched = image::verifyImage(loaded, compared, differing);
-    if (!line::answering()) return kPortLost;
+    if (!line::answering()) return kNotProgrammed;
     std::fprintf(stderr, "  %u of %u bytes differ\n", differing, compared);
     return matched ? kSuccess : kNotProgrammed;
 }
 
 // Identifies the synchronised chip and programs, reads or verifies it.
-// Returns the exit code; kPortLost when the port stopped answering.
+// Returns the exit code. Where the port stops answering, each step ends
+// without a word of its own: the run reports it once.
 int workOnChip(const ProgramOptions& options, const image::Image& loaded,
                isp::Connection connection) {
-    if (!line::answering()) return kPortLost;
     if (connection == isp::Connection::Protected) {
         std::fprintf(stderr,
                      ">>> Device is protected: its memory cannot be read, and it was not erased. "
@@ -112,9 +110,7 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
                      options.mode == Mode::Read ? "Reading" : "Verifying");
         return kNotProgrammed;
     }
-    bool identified = isp::identify() != 0;
-    if (!line::answering()) return kPortLost;
-    if (!identified) return kNotProgrammed;
+    if (isp::identify() == 0) return kNotProgrammed;
     if (options.mode == Mode::Read) return readTarget(options);
     if (options.mode == Mode::Verify) return verifyTarget(loaded);
     return programTarget(options, loaded);
@@ -135,7 +131,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
     int code =
         connection == isp::Connection::NoSync ? kNoSync : workOnChip(options, loaded, connection);
-    if (code == kPortLost) {
+    if (code != kNoSync && !line::answering()) {
         // Nothing more can reach the chip: no release, no second prompt.
         std::fprintf(stderr,
                      ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",

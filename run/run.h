@@ -12,8 +12,7 @@ enum ExitCode : int {
     kNoPort = 2,         // the serial port cannot be opened
     kNoSync = 3,         // the target did not synchronise
     kBadImage = 4,       // the image cannot be read, or a read's file cannot be written
-    kNotProgrammed = 5,  // synchronised, but not all written and verified, read, or matched
-    kPortLost = 6,       // within the run only: the port stopped answering (ends as 5)
+    kNotProgrammed = 5,  // synchronised, but not all written, read or matched, or the port lost
 };
 
 // Runs the program on the arguments as main() receives them; the operator's
