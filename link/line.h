@@ -4,10 +4,11 @@
 
 #include <cstdint>
 
+#include "link/names.h"
+
 namespace line {
 
-// The target's serial programming pins.
-enum class Pin { Sck, Mosi, Reset, Miso };
+using wiring::Pin;
 
 // One four-byte serial programming instruction; the byte sent first is the
 // most significant.

@@ -8,10 +8,11 @@
 
 #include <cstdint>
 
+#include "link/names.h"
+
 namespace platform {
 
-// The control and status lines of the serial port.
-enum class PortLine { Rts, Dtr, TxBreak, Dsr };
+using wiring::PortLine;
 
 // Opens the port called name ("COM1:" stands for the build's default port)
 // for exclusive use, an existing device only. Returns true when open; sets no line.

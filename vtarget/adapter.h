@@ -20,7 +20,7 @@
 namespace vtarget {
 
 // The serial port's lines, as the adapter meets them.
-enum class Line { Rts, Dtr, TxBreak, Dsr };
+using Line = wiring::PortLine;
 
 constexpr unsigned lineBit(Line line) {
     return 1u << static_cast<unsigned>(line);

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "link/names.h"
 #include "vtarget/violations.h"
 
 namespace vtarget {
 
-enum class Pin { Sck, Mosi, Reset, Miso };
+using wiring::Pin;
 
 constexpr unsigned kFlashBytes = 1024;
 constexpr unsigned kEepromBytes = 64;
