@@ -10,6 +10,8 @@ namespace {
 
 // One byte more than the limit, to tell a file at the limit from a larger one.
 char imageText[kMaxImageBytes + 1];
+// The image's records, packed: never more bytes than their text.
+std::uint8_t imageRecords[kMaxImageBytes];
 
 constexpr char kPartSuffix[] = ".part";
 constexpr std::size_t kMaxPathBytes = 4096;
@@ -58,13 +60,12 @@ bool readImageFile(const char* path, MemoryKind kind, Image& image) {
         return false;
     }
     unsigned failed = 0;
-    ReadError error = checkImage(imageText, size, kind, failed);
+    ReadError error = readImage(imageText, size, kind, imageRecords, image, failed);
     if (error != ReadError::None) {
         std::fprintf(stderr, ">>> Error in file %s, record %u: %s. Programming canceled!\n", path,
                      failed, reasonOf(error));
         return false;
     }
-    image = Image{imageText, size, kind};
     return true;
 }
 

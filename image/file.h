@@ -13,15 +13,8 @@ namespace image {
 // turned away instead of read without end.
 constexpr std::size_t kMaxImageBytes = 1024 * 1024;
 
-// An image's text as it was read from its file.
-struct Image {
-    const char* text;
-    std::size_t size;
-    MemoryKind kind;
-};
-
-// Reads the file at path into the process's one image buffer and checks every
-// record. Returns true with image set; otherwise prints why and returns false.
+// Reads the file at path and every record of it into the process's one image.
+// Returns true with image set; otherwise prints why and returns false.
 bool readImageFile(const char* path, MemoryKind kind, Image& image);
 
 // Creates path + ".part", the temporary file beside path that a read is

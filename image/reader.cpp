@@ -131,15 +131,32 @@ ReadError readRecord(Reader& r, Record& record) {
     return ReadError::None;
 }
 
-ReadError checkImage(const char* text, std::size_t size, MemoryKind kind, unsigned& failedRecord) {
+ReadError readImage(const char* text, std::size_t size, MemoryKind kind, std::uint8_t* packed,
+                    Image& image, unsigned& failedRecord) {
     Reader reader;
     startReading(reader, text, size, kind);
     Record record;
+    std::size_t at = 0;
     for (failedRecord = 1; !reader.atEnd; ++failedRecord) {
         ReadError error = readRecord(reader, record);
+        image = Image{kind, packed, at};
         if (error != ReadError::None) return error;
+        std::uint32_t address = record.count > 0 ? record.address : 0;
+        packed[at++] = static_cast<std::uint8_t>(record.count);
+        packed[at++] = static_cast<std::uint8_t>(address >> 8);
+        packed[at++] = static_cast<std::uint8_t>(address);
+        for (unsigned i = 0; i < record.count; ++i)
+            packed[at++] = record.data[i];
     }
+    image = Image{kind, packed, at};
     return ReadError::None;
+}
+
+ImageRecord nextRecord(const Image& image, std::size_t& offset) {
+    const std::uint8_t* at = image.packed + offset;
+    ImageRecord record{at[0], (unsigned{at[1]} << 8) | at[2], at + 3};
+    offset += 3 + record.count;
+    return record;
 }
 
 const char* reasonOf(ReadError error) {

@@ -47,9 +47,33 @@ void startReading(Reader& reader, const char* text, std::size_t size, MemoryKind
 // record cannot be read.
 ReadError readRecord(Reader& reader, Record& record);
 
-// Reads every record. Returns None, or the first error with its record
-// number (counted from 1) in failedRecord.
-ReadError checkImage(const char* text, std::size_t size, MemoryKind kind, unsigned& failedRecord);
+// An image as its records in file order, those without data (end of file,
+// bases, start addresses) included, kept packed: per record a count byte,
+// the address in two bytes (high first), then the data bytes. A record takes
+// no more room packed than its text, so packing into as many bytes as the
+// text has always fits.
+struct Image {
+    MemoryKind kind;
+    const std::uint8_t* packed;
+    std::size_t size;  // packed bytes
+};
+
+// One record of an image as it is to be programmed.
+struct ImageRecord {
+    unsigned count;
+    unsigned address;
+    const std::uint8_t* data;
+};
+
+// Reads every record of text into packed, which has room for size bytes.
+// Returns None, or the first error with its record number (counted from 1)
+// in failedRecord; image holds the records read before it either way.
+ReadError readImage(const char* text, std::size_t size, MemoryKind kind, std::uint8_t* packed,
+                    Image& image, unsigned& failedRecord);
+
+// The record at offset of image, which then points at the next one; offset
+// == image.size after the last.
+ImageRecord nextRecord(const Image& image, std::size_t& offset);
 
 // What an error means, for a message.
 const char* reasonOf(ReadError error);

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "isp/instructions.h"
-#include "link/line.h"
+#include "link/port.h"
 
 namespace isp {
 
@@ -29,29 +29,64 @@ struct Waits {
 constexpr Waits kWaits{2000, 50, 50, 5000};
 constexpr Waits kFastWaits{25, 1, 25, kFastEraseMs};
 
+constexpr std::uint32_t kUsPerMs = 1000;
+
+// Drives the reset sequence as one waveform.
+void reset(const Waits& waits) {
+    using waveform::Pin;
+    waveform::Waveform wave = port::begin();
+    waveform::drive(wave, Pin::Mosi, true);
+    waveform::drive(wave, Pin::Sck, false);
+    waveform::drive(wave, Pin::Reset, false);
+    waveform::wait(wave, waits.power * kUsPerMs);
+    // A positive pulse on RESET while SCK is low starts programming mode afresh.
+    waveform::drive(wave, Pin::Reset, true);
+    waveform::wait(wave, waits.pulse * kUsPerMs);
+    waveform::drive(wave, Pin::Reset, false);
+    waveform::wait(wave, waits.settle * kUsPerMs);
+    port::exchange(wave);
+}
+
+// One extra clock, which shifts the target's framing by a bit.
+void slip() {
+    waveform::Waveform wave = port::begin();
+    waveform::drive(wave, waveform::Pin::Sck, true);
+    waveform::wait(wave, 10 * kUsPerMs);
+    waveform::drive(wave, waveform::Pin::Sck, false);
+    port::exchange(wave);
+}
+
 }  // namespace
+
+port::Opened openPort(const char* name, bool fast) {
+    return port::open(name, fast);
+}
+
+bool portAnswering() {
+    return port::answering();
+}
+
+void releaseTarget() {
+    waveform::Waveform wave = port::begin();
+    waveform::drive(wave, waveform::Pin::Reset, true);
+    port::exchange(wave);
+}
+
+void closePort() {
+    port::close();
+}
+
+void waitMs(unsigned ms) {
+    port::wait(ms * kUsPerMs);
+}
 
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
-    line::set(line::Pin::Mosi, 1);
-    line::set(line::Pin::Sck, 0);
-    line::set(line::Pin::Reset, 0);
-    line::sleepMs(waits.power);
-    // A positive pulse on RESET while SCK is low starts programming mode afresh.
-    line::set(line::Pin::Reset, 1);
-    line::sleepMs(waits.pulse);
-    line::set(line::Pin::Reset, 0);
-    line::sleepMs(waits.settle);
-
+    reset(waits);
     bool synchronised = false;
     for (int attempt = 0; attempt < kSyncAttempts && !synchronised; ++attempt) {
         synchronised = programmingEnable();
-        if (!synchronised) {
-            // One extra clock shifts the target's framing by a bit.
-            line::set(line::Pin::Sck, 1);
-            line::sleepMs(10);
-            line::set(line::Pin::Sck, 0);
-        }
+        if (!synchronised) slip();
     }
     if (!synchronised) {
         std::fprintf(stderr,
@@ -62,14 +97,14 @@ Connection connect(bool fast, bool eraseProtected) {
     unsigned fuse = readFuseBits();
     unsigned lock = readLockBits();
     // Bits from a port that stopped answering were never read: the run says so.
-    if (!line::answering()) return Connection::Ready;
+    if (!port::answering()) return Connection::Ready;
     std::fprintf(stderr, "  Lock bits readed = %02Xh, fuse bits readed = %02Xh\n", lock, fuse);
-    if (readLockBits() != kUnprotected && line::answering()) {
+    if (readLockBits() != kUnprotected && port::answering()) {
         // Only an erase unlocks the memory, and a backup must never erase it.
         if (!eraseProtected) return Connection::Protected;
         std::fprintf(stderr, "  Device is protected, erasing now. Please wait...\n");
         chipErase();
-        line::sleepMs(waits.erase);
+        waitMs(waits.erase);
     }
     return Connection::Ready;
 }
@@ -78,7 +113,7 @@ int identify() {
     unsigned maker = readSignatureByte(0);
     unsigned size = readSignatureByte(1);
     unsigned model = readSignatureByte(2);
-    if (!line::answering()) return 0;
+    if (!port::answering()) return 0;
     if (maker != 0x1E) {
         if (maker == 0x00 && size == 0x01 && model == 0x02) {
             // Both lock bits programmed: the chip answers with the addresses.

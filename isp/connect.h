@@ -1,7 +1,27 @@
-// Getting the target into programming mode and telling which chip it is.
+// The port the run works through, getting the target into programming mode
+// and telling which chip it is.
 #pragma once
 
+#include "link/port.h"
+
 namespace isp {
+
+// Opens the port called name for the run (see link/port_name.h); with fast,
+// a pin is driven only when its level changes.
+port::Opened openPort(const char* name, bool fast);
+
+// True while every call since the open has succeeded. Once one fails the
+// port is taken as gone: no further call reaches it and MISO reads 0.
+bool portAnswering();
+
+// Lets the target run: RESET set.
+void releaseTarget();
+
+// Closes the port; drives nothing.
+void closePort();
+
+// Waits ms milliseconds.
+void waitMs(unsigned ms);
 
 // How long a fast run waits after a chip erase: the longest erase time of
 // the datasheets (ATtiny12 and ATtiny15, under 10 ms) with a margin for

@@ -75,14 +75,27 @@ bool isActiveConsole(dev_t rdev) {
     return found;
 }
 
-bool usable(int candidate) {
+Result failure() {
+    return Result{errno != 0 ? errno : EIO};
+}
+
+Result outcome(int returned) {
+    return returned == 0 ? Result{} : failure();
+}
+
+// Why the opened candidate is not a port for us, as an errno; 0 when it is.
+int refusal(int candidate) {
     struct stat st {};
-    if (::fstat(candidate, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return false;
-    if (::ioctl(candidate, TIOCEXCL) != 0) return false;
-    if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) return false;
+    if (::fstat(candidate, &st) != 0) return failure().error;
+    if (!S_ISCHR(st.st_mode)) return ENOTTY;
+    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return EPERM;
+    if (::ioctl(candidate, TIOCEXCL) != 0) return failure().error;
+    if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) return failure().error;
     int flags = ::fcntl(candidate, F_GETFL);
-    return flags != -1 && ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    if (flags == -1 || ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return failure().error;
+    }
+    return 0;
 }
 
 std::uint64_t monotonicNs() {
@@ -100,30 +113,32 @@ void sleepNs(std::uint64_t ns) {
 
 }  // namespace
 
-bool open(const char* name) {
+Result open(const char* name) {
     const char* path = std::strcmp(name, "COM1:") == 0 ? QUILLET_COM1_DEVICE : name;
     // Non-blocking so that a port waiting for carrier does not hang the open.
     int candidate = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (candidate < 0) return false;
-    if (!usable(candidate)) {
+    if (candidate < 0) return failure();
+    int refused = refusal(candidate);
+    if (refused != 0) {
         ::close(candidate);
-        return false;
+        return Result{refused};
     }
     fd = candidate;
-    return true;
+    return Result{};
 }
 
-bool set(PortLine line, bool level) {
+Result set(PortLine line, bool level) {
     int bits = line == PortLine::Rts ? TIOCM_RTS : TIOCM_DTR;
-    if (line == PortLine::TxBreak) return ::ioctl(fd, level ? TIOCSBRK : TIOCCBRK) == 0;
-    return ::ioctl(fd, level ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    if (line == PortLine::Dsr) return Result{EINVAL};
+    if (line == PortLine::TxBreak) return outcome(::ioctl(fd, level ? TIOCSBRK : TIOCCBRK));
+    return outcome(::ioctl(fd, level ? TIOCMBIS : TIOCMBIC, &bits));
 }
 
-bool get(PortLine, bool& level) {
+Result get(PortLine, bool& level) {
     int status = 0;
-    bool answered = ::ioctl(fd, TIOCMGET, &status) == 0;
-    level = answered && (status & TIOCM_DSR) != 0;
-    return answered;
+    Result result = outcome(::ioctl(fd, TIOCMGET, &status));
+    level = result && (status & TIOCM_DSR) != 0;
+    return result;
 }
 
 void close() {
@@ -135,12 +150,12 @@ std::uint64_t nowUs() {
     return monotonicNs() / 1000u;
 }
 
-void sleepMs(unsigned ms) {
+void sleepUs(std::uint64_t us) {
     // The kernel wakes a sleeper some way past its time. Sleep until shortly
     // before the deadline, then watch the clock; a clock that stands still
     // (virtual time) gets the rest as a plain sleep.
     std::uint64_t now = monotonicNs();
-    std::uint64_t deadline = now + std::uint64_t{ms} * 1000000u;
+    std::uint64_t deadline = now + us * 1000u;
     if (deadline - now > kSpinNs) sleepNs(deadline - now - kSpinNs);
     std::uint64_t last = 0;
     while ((now = monotonicNs()) < deadline) {

@@ -13,21 +13,32 @@ static HANDLE port = INVALID_HANDLE_VALUE;
 // "COM1:" and other names that end in ":" or already have a device prefix
 // open as they are; a bare name such as COM10 needs the \\.\ prefix, which
 // every port name accepts.
-bool open(const char* name) {
+namespace {
+
+Result failure() {
+    DWORD error = GetLastError();
+    return Result{error != 0 ? static_cast<int>(error) : static_cast<int>(ERROR_GEN_FAILURE)};
+}
+
+}  // namespace
+
+Result open(const char* name) {
     char path[MAX_PATH];
     bool asGiven =
         std::strncmp(name, "\\\\", 2) == 0 || name[0] == '\0' || name[std::strlen(name) - 1] == ':';
     int length = std::snprintf(path, sizeof path, asGiven ? "%s" : "\\\\.\\%s", name);
-    if (length < 0 || length >= static_cast<int>(sizeof path)) return false;
+    if (length < 0 || length >= static_cast<int>(sizeof path)) {
+        return Result{static_cast<int>(ERROR_FILENAME_EXCED_RANGE)};
+    }
     port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (port == INVALID_HANDLE_VALUE) return false;
+    if (port == INVALID_HANDLE_VALUE) return failure();
     // Sleep(10) would otherwise last a whole 15.6-ms scheduler tick.
     timeBeginPeriod(1);
-    return true;
+    return Result{};
 }
 
 // Sets or clears one output line with one EscapeCommFunction.
-bool set(PortLine line, bool level) {
+Result set(PortLine line, bool level) {
     DWORD function = 0;
     switch (line) {
         case PortLine::Rts:
@@ -41,17 +52,17 @@ bool set(PortLine line, bool level) {
             break;
         case PortLine::Dsr:
             // An input line: nothing to drive.
-            return false;
+            return Result{static_cast<int>(ERROR_INVALID_PARAMETER)};
     }
-    return EscapeCommFunction(port, function) != FALSE;
+    return EscapeCommFunction(port, function) != FALSE ? Result{} : failure();
 }
 
 // Reads DSR with one GetCommModemStatus; a failed query reads false.
-bool get(PortLine, bool& level) {
+Result get(PortLine, bool& level) {
     DWORD status = 0;
     bool answered = GetCommModemStatus(port, &status) != FALSE;
     level = answered && (status & MS_DSR_ON) != 0;
-    return answered;
+    return answered ? Result{} : failure();
 }
 
 // Closes the port handle and gives the timer resolution back.
@@ -59,11 +70,6 @@ void close() {
     CloseHandle(port);
     port = INVALID_HANDLE_VALUE;
     timeEndPeriod(1);
-}
-
-// Blocks for at least ms milliseconds.
-void sleepMs(unsigned ms) {
-    Sleep(ms);
 }
 
 std::uint64_t nowUs() {
@@ -74,6 +80,14 @@ std::uint64_t nowUs() {
     auto ticks = static_cast<std::uint64_t>(count.QuadPart);
     auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
     return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+}
+
+// Whole milliseconds with Sleep, a rest below one by watching the clock.
+void sleepUs(std::uint64_t us) {
+    std::uint64_t deadline = nowUs() + us;
+    if (us >= 1000) Sleep(static_cast<DWORD>(us / 1000));
+    while (us % 1000 != 0 && nowUs() < deadline) {
+    }
 }
 
 }  // namespace platform

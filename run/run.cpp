@@ -4,12 +4,11 @@
 #include <cstring>
 
 #include "image/file.h"
-#include "image/loader.h"
-#include "image/readback.h"
 #include "image/writer.h"
 #include "isp/connect.h"
 #include "isp/instructions.h"
-#include "link/line.h"
+#include "isp/program.h"
+#include "isp/readback.h"
 #include "run/options.h"
 
 namespace run {
@@ -22,8 +21,6 @@ constexpr bool kSlashPaths = false;
 #else
 constexpr bool kSlashPaths = true;
 #endif
-
-constexpr unsigned kEraseMs = 2500;
 
 // A read's memory and its text, flash being the larger.
 std::uint8_t memoryRead[image::kFlashBytes];
@@ -59,10 +56,9 @@ bool hasArgument(int argc, const char* const* argv, const char* wanted) {
 // bytes. Returns the exit code.
 int programTarget(const ProgramOptions& options, const image::Image& loaded) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
-    isp::chipErase();
-    line::sleepMs(options.fast ? isp::kFastEraseMs : kEraseMs);
-    bool programmed = image::programImage(loaded, options.fast);
-    if (!line::answering()) return kNotProgrammed;
+    isp::eraseChip(options.fast);
+    bool programmed = isp::programImage(loaded, options.fast);
+    if (!isp::portAnswering()) return kNotProgrammed;
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {
         isp::writeFuseBits(options.fuseValue);
@@ -79,7 +75,7 @@ int programTarget(const ProgramOptions& options, const image::Image& loaded) {
 // Returns the exit code.
 int readTarget(const ProgramOptions& options) {
     image::MemoryKind kind = memoryKindOf(options.imagePath);
-    if (!image::readMemory(kind, memoryRead)) return kNotProgrammed;
+    if (!isp::readMemory(kind, memoryRead)) return kNotProgrammed;
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
@@ -92,8 +88,8 @@ int readTarget(const ProgramOptions& options) {
 int verifyTarget(const image::Image& loaded) {
     unsigned compared = 0;
     unsigned differing = 0;
-    bool matched = image::verifyImage(loaded, compared, differing);
-    if (!line::answering()) return kNotProgrammed;
+    bool matched = isp::verifyImage(loaded, compared, differing);
+    if (!isp::portAnswering()) return kNotProgrammed;
     std::fprintf(stderr, "  %u of %u bytes differ\n", differing, compared);
     return matched ? kSuccess : kNotProgrammed;
 }
@@ -119,9 +115,19 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
 // Opens the port, works on the chip between the operator's prompts and
 // closes the port. Returns the exit code.
 int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FILE* input) {
-    if (!line::open(options.port, options.fast)) {
+    port::Opened opened = isp::openPort(options.port, options.fast);
+    if (opened.status != port::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
                      options.port);
+        if (opened.status == port::OpenStatus::NotBuilt) {
+            std::fprintf(stderr,
+                         "  Port names ftdi[:SERIAL] and usb:VID:PID[:SERIAL] are not "
+                         "supported yet.\n");
+        } else if (opened.status == port::OpenStatus::Malformed) {
+            std::fprintf(stderr,
+                         "  Port names are ftdi, ftdi:SERIAL, usb:VID:PID and "
+                         "usb:VID:PID:SERIAL (hexadecimal), or a device.\n");
+        }
         return kNoPort;
     }
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");
@@ -131,18 +137,18 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
     int code =
         connection == isp::Connection::NoSync ? kNoSync : workOnChip(options, loaded, connection);
-    if (code != kNoSync && !line::answering()) {
+    if (code != kNoSync && !isp::portAnswering()) {
         // Nothing more can reach the chip: no release, no second prompt.
         std::fprintf(stderr,
                      ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
                      options.port);
         code = kNotProgrammed;
     } else if (code != kNoSync) {
-        line::releaseTarget();
+        isp::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
         std::fgetc(input);
     }
-    line::close();
+    isp::closePort();
     std::fprintf(stderr, "=== EOJ :-)\n");
     return code;
 }

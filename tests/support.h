@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "link/line.h"
+#include "link/port.h"
 #include "run/run.h"
 #include "tests/records.h"
 #include "vtarget/chip.h"
@@ -93,11 +93,14 @@ inline Outcome runProgram(const std::string& text, const std::string& input = "\
 
 // Puts the chip into programming mode the way the run does, without printing.
 inline void enterProgrammingMode() {
-    line::set(line::Pin::Mosi, 1);
-    line::set(line::Pin::Sck, 0);
-    line::set(line::Pin::Reset, 1);
-    line::set(line::Pin::Reset, 0);
-    line::sleepMs(25);
+    port::open("COM1:", false);
+    waveform::Waveform wave = port::begin();
+    waveform::drive(wave, wiring::Pin::Mosi, true);
+    waveform::drive(wave, wiring::Pin::Sck, false);
+    waveform::drive(wave, wiring::Pin::Reset, true);
+    waveform::drive(wave, wiring::Pin::Reset, false);
+    waveform::wait(wave, 25000);
+    port::exchange(wave);
 }
 
 // A virtual chip attached to the platform calls for the lifetime of the

@@ -1,5 +1,6 @@
 // The platform calls served by a virtual chip in the same process, through
 // the virtual adapter: its wiring, its call cost and its sleeps.
+#include <cerrno>
 #include <memory>
 
 #include "link/platform.h"
@@ -9,7 +10,7 @@ namespace vtarget {
 
 namespace {
 
-constexpr std::uint64_t kNsPerMs = 1000000;
+constexpr std::uint64_t kNsPerUs = 1000;
 
 std::unique_ptr<Adapter> adapter;
 bool opened = false;
@@ -39,30 +40,33 @@ void attach(Chip* chip, const AdapterConfig& config) {
 
 namespace platform {
 
-bool open(const char*) {
-    if (!vtarget::adapter || vtarget::opened) return false;
+Result open(const char*) {
+    if (!vtarget::adapter) return Result{ENOENT};
+    if (vtarget::opened) return Result{EBUSY};
     vtarget::opened = true;
-    return true;
+    return Result{};
 }
 
-bool set(PortLine line, bool level) {
+Result set(PortLine line, bool level) {
     unsigned bit = vtarget::bitOf(line);
-    return vtarget::adapter && vtarget::adapter->drive(bit, level ? bit : 0);
+    if (line == PortLine::Dsr) return Result{EINVAL};
+    bool driven = vtarget::adapter && vtarget::adapter->drive(bit, level ? bit : 0);
+    return driven ? Result{} : Result{EIO};
 }
 
-bool get(PortLine line, bool& level) {
+Result get(PortLine line, bool& level) {
     unsigned levels = 0;
     bool answered = vtarget::adapter && vtarget::adapter->read(levels);
     level = (levels & vtarget::bitOf(line)) != 0;
-    return answered;
+    return answered ? Result{} : Result{EIO};
 }
 
 void close() {
     vtarget::opened = false;
 }
 
-void sleepMs(unsigned ms) {
-    if (vtarget::adapter) vtarget::adapter->sleep(std::uint64_t{ms} * vtarget::kNsPerMs);
+void sleepUs(std::uint64_t us) {
+    if (vtarget::adapter) vtarget::adapter->sleep(us * vtarget::kNsPerUs);
 }
 
 std::uint64_t nowUs() {

@@ -15,7 +15,7 @@ using namespace fake;
 // device prefix, and the run asks for 1-ms timer resolution while the port is open.
 TEST(Win32Platform, CallsAndTheirResults) {
     createResult = INVALID_HANDLE_VALUE;
-    EXPECT_FALSE(platform::open("COM1:"));
+    EXPECT_EQ(platform::open("COM1:").error, ERROR_ACCESS_DENIED);
     createResult = kPort;
     EXPECT_TRUE(platform::open("COM12"));
     for (auto line :
@@ -23,8 +23,9 @@ TEST(Win32Platform, CallsAndTheirResults) {
         EXPECT_TRUE(platform::set(line, true));
         EXPECT_TRUE(platform::set(line, false));
     }
+    EXPECT_EQ(platform::set(platform::PortLine::Dsr, true).error, ERROR_INVALID_PARAMETER);
     escapeResult = FALSE;
-    EXPECT_FALSE(platform::set(platform::PortLine::Rts, true));
+    EXPECT_EQ(platform::set(platform::PortLine::Rts, true).error, ERROR_ACCESS_DENIED);
     // Only the DSR bit counts, and a failed query reads as DSR off.
     for (auto [status, succeeds, dsr] : {std::tuple{~MS_DSR_ON, TRUE, false},
                                          {MS_DSR_ON, TRUE, true},
@@ -32,10 +33,11 @@ TEST(Win32Platform, CallsAndTheirResults) {
         modemStatus = status;
         modemQueryResult = succeeds;
         bool level = !dsr;
-        EXPECT_EQ(platform::get(platform::PortLine::Dsr, level), succeeds == TRUE);
+        EXPECT_EQ(static_cast<bool>(platform::get(platform::PortLine::Dsr, level)),
+                  succeeds == TRUE);
         EXPECT_EQ(level, dsr) << std::hex << status;
     }
-    platform::sleepMs(10);
+    platform::sleepUs(10000);
     EXPECT_EQ(platform::nowUs(), 2500000u);
     platform::close();
     const std::string open = " 3221225472 0 0 3 0 0";

@@ -40,6 +40,11 @@ union LARGE_INTEGER {
 
 #define MS_DSR_ON ((DWORD)0x0020)
 
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+
 namespace fake {
 
 inline HANDLE const kPort = reinterpret_cast<HANDLE>(0x5eed);
@@ -48,6 +53,7 @@ inline HANDLE createResult = kPort;
 inline BOOL escapeResult = TRUE;
 inline BOOL modemQueryResult = TRUE;
 inline DWORD modemStatus = 0;
+inline DWORD lastError = ERROR_ACCESS_DENIED;
 
 // A handle as the calls show it.
 inline std::string of(const void* handle) {
@@ -76,6 +82,10 @@ inline BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
     fake::calls.push_back("GetCommModemStatus " + fake::of(file));
     if (fake::modemQueryResult) *modemStat = fake::modemStatus;
     return fake::modemQueryResult;
+}
+
+inline DWORD WINAPI GetLastError() {
+    return fake::lastError;
 }
 
 inline BOOL WINAPI CloseHandle(HANDLE object) {

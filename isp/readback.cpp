@@ -1,15 +1,21 @@
-#include "image/readback.h"
+#include "isp/readback.h"
 
 #include <cstdio>
 
-#include "image/writer.h"
 #include "isp/instructions.h"
-#include "link/line.h"
+#include "link/port.h"
 
-namespace image {
+namespace isp {
+
+namespace {
+
+// A read prints a progress line per 16 bytes: per record of the file it writes.
+constexpr unsigned kProgressBytes = 16;
+
+}  // namespace
 
 std::uint8_t readTargetByte(MemoryKind kind, unsigned a) {
-    return kind == MemoryKind::Flash ? isp::readFlashByte(a) : isp::readEepromByte(a);
+    return kind == MemoryKind::Flash ? readFlashByte(a) : readEepromByte(a);
 }
 
 void showProgress(unsigned n) {
@@ -18,29 +24,26 @@ void showProgress(unsigned n) {
 }
 
 bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
-    unsigned size = memoryBytes(kind);
+    unsigned size = image::memoryBytes(kind);
     for (unsigned a = 0; a < size; ++a) {
         bytes[a] = readTargetByte(kind, a);
-        if (!line::answering()) return false;
-        if ((a + 1) % kRecordBytes == 0) showProgress((a + 1) / kRecordBytes);
+        if (!port::answering()) return false;
+        if ((a + 1) % kProgressBytes == 0) showProgress((a + 1) / kProgressBytes);
     }
     return true;
 }
 
-bool verifyImage(const Image& image, unsigned& compared, unsigned& differing) {
+bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing) {
     compared = 0;
     differing = 0;
-    Reader reader;
-    startReading(reader, image.text, image.size, image.kind);
-    Record record;
     const char* memory = image.kind == MemoryKind::Flash ? "flash" : "EEPROM";
-    // The image was checked when it was read, so every record reads.
-    for (unsigned n = 1; !reader.atEnd; ++n) {
-        if (readRecord(reader, record) != ReadError::None) return false;
+    std::size_t offset = 0;
+    for (unsigned n = 1; offset < image.size; ++n) {
+        image::ImageRecord record = image::nextRecord(image, offset);
         for (unsigned i = 0; i < record.count; ++i) {
             unsigned a = record.address + i;
             unsigned got = readTargetByte(image.kind, a);
-            if (!line::answering()) return false;
+            if (!port::answering()) return false;
             ++compared;
             if (got == record.data[i]) continue;
             ++differing;
@@ -52,4 +55,4 @@ bool verifyImage(const Image& image, unsigned& compared, unsigned& differing) {
     return differing == 0;
 }
 
-}  // namespace image
+}  // namespace isp

@@ -1,15 +1,20 @@
-#include "image/loader.h"
+#include "isp/program.h"
 
 #include <cstdio>
 
-#include "image/readback.h"
+#include "isp/connect.h"
 #include "isp/instructions.h"
-#include "link/line.h"
+#include "isp/readback.h"
+#include "link/port.h"
 
-namespace image {
+namespace isp {
 
 namespace {
 
+using image::ImageRecord;
+using image::MemoryKind;
+
+constexpr unsigned kEraseMs = 2500;
 constexpr unsigned kWriteSettleMs = 10;
 constexpr std::uint8_t kErased = 0xFF;
 // How long a fast run polls a written byte: beyond the longest write time of
@@ -26,17 +31,17 @@ constexpr unsigned kMaxPolls = 10000;
 unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
     if (fast && d == kErased) return readTargetByte(kind, a);
     if (kind == MemoryKind::Flash) {
-        isp::writeFlashByte(a, d);
+        writeFlashByte(a, d);
     } else {
-        isp::writeEepromByte(a, d);
+        writeEepromByte(a, d);
     }
     if (!fast) {
-        line::sleepMs(kWriteSettleMs);
+        waitMs(kWriteSettleMs);
         return readTargetByte(kind, a);
     }
-    std::uint64_t deadline = line::nowUs() + kMaxWriteUs;
+    std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
     unsigned got = readTargetByte(kind, a);
-    for (unsigned polls = 1; got != d && polls < kMaxPolls && line::nowUs() < deadline; ++polls)
+    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls)
         got = readTargetByte(kind, a);
     return got;
 }
@@ -44,12 +49,12 @@ unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
 // Writes and reads back each byte. A byte that differs clears `verified`;
 // returns false when the load must stop (an EEPROM byte differed, or the
 // port stopped answering).
-bool writeRecord(const Record& record, MemoryKind kind, bool fast, bool& verified) {
+bool writeRecord(const ImageRecord& record, MemoryKind kind, bool fast, bool& verified) {
     for (unsigned i = 0; i < record.count; ++i) {
         unsigned a = record.address + i;
         unsigned wanted = record.data[i];
         unsigned got = writeAndRead(kind, a, wanted, fast);
-        if (!line::answering()) return false;
+        if (!port::answering()) return false;
         if (got == wanted) continue;
         verified = false;
         if (kind == MemoryKind::Eeprom) {
@@ -64,18 +69,21 @@ bool writeRecord(const Record& record, MemoryKind kind, bool fast, bool& verifie
 
 }  // namespace
 
-bool programImage(const Image& image, bool fast) {
-    Reader reader;
-    startReading(reader, image.text, image.size, image.kind);
-    Record record;
+void eraseChip(bool fast) {
+    chipErase();
+    waitMs(fast ? kFastEraseMs : kEraseMs);
+}
+
+bool programImage(const image::Image& image, bool fast) {
     bool verified = true;
-    // The image was checked when it was read, so every record reads.
-    for (unsigned n = 1; !reader.atEnd; ++n) {
-        if (readRecord(reader, record) != ReadError::None) return false;
-        if (!writeRecord(record, image.kind, fast, verified)) return false;
+    std::size_t offset = 0;
+    for (unsigned n = 1; offset < image.size; ++n) {
+        if (!writeRecord(image::nextRecord(image, offset), image.kind, fast, verified)) {
+            return false;
+        }
         showProgress(n);
     }
     return verified;
 }
 
-}  // namespace image
+}  // namespace isp

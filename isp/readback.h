@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-#include "image/file.h"
+#include "image/reader.h"
 
-namespace image {
+namespace isp {
+
+using image::MemoryKind;
 
 // The byte at address a of the memory.
 std::uint8_t readTargetByte(MemoryKind kind, unsigned a);
@@ -24,6 +26,6 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes);
 // back, differing those that differ. Returns true when every byte matched;
 // false when one differed or the port stopped answering (the comparison ends
 // there).
-bool verifyImage(const Image& image, unsigned& compared, unsigned& differing);
+bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing);
 
-}  // namespace image
+}  // namespace isp

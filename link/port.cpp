@@ -1,0 +1,95 @@
+#include "link/port.h"
+
+#include <cerrno>
+
+#include "link/port_name.h"
+#include "link/serial.h"
+
+namespace port {
+
+namespace {
+
+Transport* installed = nullptr;
+Transport* current = nullptr;
+bool fastMode = false;
+Result failed;
+waveform::Levels levels;
+
+// The waits of wave alone: a run keeps its timing after the port is lost.
+waveform::Waveform waitsOf(const waveform::Waveform& wave) {
+    waveform::Waveform waits = begin();
+    for (std::size_t i = 0; i < wave.count; ++i) {
+        if (wave.steps[i].kind == waveform::Step::Wait) waveform::wait(waits, wave.steps[i].us);
+    }
+    return waits;
+}
+
+}  // namespace
+
+waveform::Waveform begin() {
+    return waveform::start(levels, fastMode);
+}
+
+Opened open(const char* name, bool fast) {
+    fastMode = fast;
+    failed = Result{};
+    levels = waveform::Levels{};
+    current = nullptr;
+    PortName parsed = parsePortName(name);
+    if (installed != nullptr) {
+        current = installed;
+    } else if (parsed.kind == PortKind::Malformed) {
+        return {OpenStatus::Malformed, Result{EINVAL}};
+    } else if (parsed.kind != PortKind::Device) {
+        return {OpenStatus::NotBuilt, Result{ENOSYS}};
+    } else {
+        Result why;
+        current = openSerial(parsed.device, why);
+        if (current == nullptr) return {OpenStatus::Refused, why};
+    }
+    return {OpenStatus::Open, Result{}};
+}
+
+void install(Transport* transport) {
+    installed = transport;
+}
+
+waveform::Samples exchange(const waveform::Waveform& wave) {
+    waveform::Samples samples;
+    levels = wave.levels;
+    if (current == nullptr) return samples;
+    if (!answering()) {
+        waveform::Waveform waits = waitsOf(wave);
+        if (waits.count > 0) current->run(waits, samples);
+        samples.count = 0;
+        return samples;
+    }
+    failed = wave.overflowed ? Result{EOVERFLOW} : current->run(wave, samples);
+    if (!failed) samples.count = 0;
+    return samples;
+}
+
+void wait(std::uint32_t us) {
+    waveform::Waveform wave = begin();
+    waveform::wait(wave, us);
+    exchange(wave);
+}
+
+bool answering() {
+    return current != nullptr && static_cast<bool>(failed);
+}
+
+Result failure() {
+    return failed;
+}
+
+std::uint64_t nowUs() {
+    return current != nullptr ? current->nowUs() : 0;
+}
+
+void close() {
+    if (current != nullptr) current->close();
+    current = nullptr;
+}
+
+}  // namespace port

@@ -1,0 +1,59 @@
+// The run's one open port: the transport the port name picks, the pins'
+// levels between waveforms, and whether the port still answers.
+//
+// Callers build a waveform with begin(), add steps (link/waveform.h) and hand
+// it to exchange(), which runs it whole and returns what MISO read.
+#pragma once
+
+#include <cstdint>
+
+#include "link/transport.h"
+#include "link/waveform.h"
+
+namespace port {
+
+enum class OpenStatus {
+    Open,
+    Refused,    // the OS refused the port: why holds its reason
+    NotBuilt,   // a port-name form this build cannot drive yet
+    Malformed,  // "ftdi:" or "usb:" not followed by its form
+};
+
+struct Opened {
+    OpenStatus status;
+    Result why;
+};
+
+// Opens the port called name (link/port_name.h) through the transport its
+// form picks. With fast, a pin is driven only when its level changes: the
+// same waveform in fewer steps.
+Opened open(const char* name, bool fast);
+
+// Puts transport in the place of the one a port name would pick, for every
+// later open (nullptr: the port name picks again). Tests and embedders use it.
+void install(Transport* transport);
+
+// A waveform that starts from the pins' present levels.
+waveform::Waveform begin();
+
+// Runs wave on the open port and keeps the levels it leaves. Returns what
+// its samples read; once the port has stopped answering nothing more reaches
+// it, and every sample reads 0.
+waveform::Samples exchange(const waveform::Waveform& wave);
+
+// A waveform of one wait of us microseconds, run at once.
+void wait(std::uint32_t us);
+
+// True while every call since the open has succeeded.
+bool answering();
+
+// The reason of the call that failed, once the port has stopped answering.
+Result failure();
+
+// Microseconds on the port's clock, which never goes back.
+std::uint64_t nowUs();
+
+// Closes the port; drives nothing.
+void close();
+
+}  // namespace port

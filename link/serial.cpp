@@ -1,0 +1,72 @@
+#include "link/serial.h"
+
+#include "link/platform.h"
+
+namespace port {
+
+namespace {
+
+using waveform::Pin;
+using waveform::Step;
+using wiring::PortLine;
+
+struct Wire {
+    Pin pin;
+    PortLine portLine;
+};
+
+//   target                    serial port (DB9)
+//   SCK    <------------------  RTS   (7)
+//   MOSI   <------------------  TxD   (3)  break state
+//   RESET  <------------------  DTR   (4)
+//   MISO   ------------------>  DSR   (6)
+//   GND    -------------------  GND   (5)
+const Wire kWiring[] = {
+    {Pin::Sck, PortLine::Rts},
+    {Pin::Mosi, PortLine::TxBreak},
+    {Pin::Reset, PortLine::Dtr},
+    {Pin::Miso, PortLine::Dsr},
+};
+
+PortLine portLineOf(Pin pin) {
+    for (const Wire& wire : kWiring) {
+        if (wire.pin == pin) return wire.portLine;
+    }
+    return PortLine::Dsr;  // unreachable: every pin is wired
+}
+
+class Serial : public Transport {
+  public:
+    Result run(const waveform::Waveform& wave, waveform::Samples& samples) override {
+        samples.count = 0;
+        Result failed;
+        for (std::size_t i = 0; i < wave.count; ++i) {
+            const Step& step = wave.steps[i];
+            if (step.kind == Step::Wait) {
+                platform::sleepUs(step.us);
+            } else if (step.kind == Step::Drive) {
+                if (failed) failed = platform::set(portLineOf(step.pin), step.level);
+            } else {
+                bool level = false;
+                if (failed) failed = platform::get(portLineOf(Pin::Miso), level);
+                samples.bits[samples.count++] = level;
+            }
+        }
+        return failed;
+    }
+
+    std::uint64_t nowUs() override { return platform::nowUs(); }
+
+    void close() override { platform::close(); }
+};
+
+Serial serial;
+
+}  // namespace
+
+Transport* openSerial(const char* name, Result& why) {
+    why = platform::open(name);
+    return why ? &serial : nullptr;
+}
+
+}  // namespace port
