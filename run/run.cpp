@@ -121,12 +121,12 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
                      options.port);
         if (opened.status == port::OpenStatus::NotBuilt) {
             std::fprintf(stderr,
-                         "  Port names ftdi[:SERIAL] and usb:VID:PID[:SERIAL] are not "
-                         "supported yet.\n");
+                         "  ftdi[:SERIAL] and usb:VID:PID[:SERIAL] ports are not "
+                         "supported by this build yet.\n");
         } else if (opened.status == port::OpenStatus::Malformed) {
             std::fprintf(stderr,
-                         "  Port names are ftdi, ftdi:SERIAL, usb:VID:PID and "
-                         "usb:VID:PID:SERIAL (hexadecimal), or a device.\n");
+                         "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "
+                         "usb:VID:PID:SERIAL (in hexadecimal), or a device.\n");
         }
         return kNoPort;
     }

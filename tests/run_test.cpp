@@ -181,7 +181,17 @@ INSTANTIATE_TEST_SUITE_P(
                    progress(2) + "  2 of 4 bytes differ\n" + kRelease,
                2100, "differs.eep", kDiffersEep},
         Ending{"NoPort", "no-port", "blink.hex --port /dev/ttyUSB7", 2,
-               kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0}),
+               kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0},
+        Ending{"PortFormNotBuilt", "", "--port=usb:1a86:7523 blink.hex", 2,
+               "\"usb:1a86:7523\" not allowed!" + kCanceled +
+                   "  ftdi[:SERIAL] and usb:VID:PID[:SERIAL] ports are not supported by this "
+                   "build yet.\n",
+               0},
+        Ending{"PortNameMalformed", "", "--port=ftdi: blink.hex", 2,
+               "\"ftdi:\" not allowed!" + kCanceled +
+                   "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or usb:VID:PID:SERIAL (in "
+                   "hexadecimal), or a device.\n",
+               0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class Runs : public ::testing::TestWithParam<bool> {};

@@ -77,7 +77,8 @@ TEST(Quillet, ExitCodesReachTheShell) {
 // binutils reads what --read writes as the chip's bytes, erased ones too.
 TEST(Quillet, ReadsAFileThatObjcopyTakes) {
     e2e::Outcome outcome =
-        e2e::run({kQuillet + " --read dump.eep && objcopy -I ihex -O binary dump.eep /dev/stdout",
+        e2e::run({kQuillet + " --read dump.eep && objcopy -I ihex -O binary dump.eep ee.out && "
+                             "cat ee.out",
                   "eeprom-in=ee.bin,port=" + kPort,
                   {{"ee.bin", "\x01\x02\x03"}}});
     EXPECT_EQ(outcome.code, 0) << outcome.err;
