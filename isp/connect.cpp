@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "isp/instructions.h"
+#include "link/interrupt.h"
 #include "link/port.h"
 
 namespace isp {
@@ -72,6 +73,20 @@ void releaseTarget() {
     port::exchange(wave);
 }
 
+int interruption() {
+    return interrupt::requested();
+}
+
+void letGo() {
+    waveform::Waveform wave = port::begin();
+    // A write the chip has begun runs on its own clock: leave it time to end.
+    waveform::wait(wave, kLongestWriteUs);
+    waveform::drive(wave, waveform::Pin::Reset, true);
+    waveform::drive(wave, waveform::Pin::Sck, false);
+    waveform::drive(wave, waveform::Pin::Mosi, false);
+    port::exchange(wave, true);
+}
+
 void closePort() {
     port::close();
 }
@@ -89,8 +104,11 @@ Connection connect(bool fast, bool eraseProtected) {
         if (!synchronised) slip();
     }
     if (!synchronised) {
-        std::fprintf(stderr,
-                     ">>>Sync error (possibly disconnected device). Programming canceled!\n");
+        // An interrupted run says so instead, where it ends.
+        if (interrupt::requested() == 0) {
+            std::fprintf(stderr,
+                         ">>>Sync error (possibly disconnected device). Programming canceled!\n");
+        }
         return Connection::NoSync;
     }
 

@@ -17,6 +17,13 @@ bool portAnswering();
 // Lets the target run: RESET set.
 void releaseTarget();
 
+// The signal number that interrupted the run, or 0 (link/interrupt.h).
+int interruption();
+
+// Leaves the chip safe at the end of an interrupted run: waits out a write
+// that may have begun, then sets RESET and clears SCK and MOSI (no break).
+void letGo();
+
 // Closes the port; drives nothing.
 void closePort();
 
@@ -27,6 +34,11 @@ void waitMs(unsigned ms);
 // the datasheets (ATtiny12 and ATtiny15, under 10 ms) with a margin for
 // slow chips at a low supply voltage.
 constexpr unsigned kFastEraseMs = 30;
+
+// The longest a byte write may keep the chip busy: beyond the datasheets'
+// longest write time (ATtiny12: 4.5 ms flash, 9 ms EEPROM; ATtiny15: 4.1 and
+// 8.2 ms) with a margin for slow chips at a low supply voltage.
+constexpr unsigned kLongestWriteUs = 30000;
 
 // How connect left the target.
 enum class Connection {

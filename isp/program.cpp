@@ -17,10 +17,8 @@ using image::MemoryKind;
 constexpr unsigned kEraseMs = 2500;
 constexpr unsigned kWriteSettleMs = 10;
 constexpr std::uint8_t kErased = 0xFF;
-// How long a fast run polls a written byte: beyond the longest write time of
-// the datasheets (ATtiny12: 4.5 ms flash, 9 ms EEPROM; ATtiny15: 4.1 and
-// 8.2 ms) with a margin for slow chips at a low supply voltage.
-constexpr std::uint64_t kMaxWriteUs = 30000;
+// How long a fast run polls a written byte.
+constexpr std::uint64_t kMaxWriteUs = kLongestWriteUs;
 // Polls enough for that time even on a port far faster than any real one;
 // they stop a poll whose clock stands still.
 constexpr unsigned kMaxPolls = 10000;

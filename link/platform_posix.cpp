@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/interrupt.h"
 #include "link/platform.h"
 
 #ifndef QUILLET_COM1_DEVICE
@@ -105,10 +106,13 @@ std::uint64_t monotonicNs() {
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-void sleepNs(std::uint64_t ns) {
+// Sleeps ns, or less where a signal asks the run to end meanwhile.
+bool sleepNs(std::uint64_t ns) {
     timespec left{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    while (::nanosleep(&left, &left) != 0) {
+        if (errno != EINTR || interrupt::requested() != 0) return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -156,7 +160,7 @@ void sleepUs(std::uint64_t us) {
     // (virtual time) gets the rest as a plain sleep.
     std::uint64_t now = monotonicNs();
     std::uint64_t deadline = now + us * 1000u;
-    if (deadline - now > kSpinNs) sleepNs(deadline - now - kSpinNs);
+    if (deadline - now > kSpinNs && !sleepNs(deadline - now - kSpinNs)) return;
     std::uint64_t last = 0;
     while ((now = monotonicNs()) < deadline) {
         if (now == last) {

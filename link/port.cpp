@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "link/interrupt.h"
 #include "link/port_name.h"
 #include "link/serial.h"
 
@@ -54,11 +55,11 @@ void install(Transport* transport) {
     installed = transport;
 }
 
-waveform::Samples exchange(const waveform::Waveform& wave) {
+waveform::Samples exchange(const waveform::Waveform& wave, bool evenInterrupted) {
     waveform::Samples samples;
     levels = wave.levels;
-    if (current == nullptr) return samples;
-    if (!answering()) {
+    if (current == nullptr || (interrupt::requested() != 0 && !evenInterrupted)) return samples;
+    if (!failed) {
         waveform::Waveform waits = waitsOf(wave);
         if (waits.count > 0) current->run(waits, samples);
         samples.count = 0;
@@ -76,7 +77,11 @@ void wait(std::uint32_t us) {
 }
 
 bool answering() {
-    return current != nullptr && static_cast<bool>(failed);
+    return current != nullptr && static_cast<bool>(failed) && interrupt::requested() == 0;
+}
+
+bool lost() {
+    return current != nullptr && !failed;
 }
 
 Result failure() {

@@ -38,14 +38,20 @@ waveform::Waveform begin();
 
 // Runs wave on the open port and keeps the levels it leaves. Returns what
 // its samples read; once the port has stopped answering nothing more reaches
-// it, and every sample reads 0.
-waveform::Samples exchange(const waveform::Waveform& wave);
+// it, and every sample reads 0. Once the run has been interrupted
+// (link/interrupt.h) nothing runs either, unless evenInterrupted: the steps
+// that leave the chip safe.
+waveform::Samples exchange(const waveform::Waveform& wave, bool evenInterrupted = false);
 
 // A waveform of one wait of us microseconds, run at once.
 void wait(std::uint32_t us);
 
-// True while every call since the open has succeeded.
+// True while every call since the open has succeeded and the run has not
+// been interrupted.
 bool answering();
+
+// True once a call to the open port has failed: the port is gone.
+bool lost();
 
 // The reason of the call that failed, once the port has stopped answering.
 Result failure();

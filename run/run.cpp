@@ -112,9 +112,18 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
     return programTarget(options, loaded);
 }
 
+// Says that a signal ended the run. Returns the exit code: 128 plus the
+// signal number, as a shell reports a process that a signal ended.
+int interrupted() {
+    std::fprintf(stderr, ">>> Interrupted (signal %d). Programming canceled!\n",
+                 isp::interruption());
+    return 128 + isp::interruption();
+}
+
 // Opens the port, works on the chip between the operator's prompts and
 // closes the port. Returns the exit code.
 int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FILE* input) {
+    if (isp::interruption() != 0) return interrupted();
     port::Opened opened = isp::openPort(options.port, options.fast);
     if (opened.status != port::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
@@ -133,11 +142,17 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");
     std::fgetc(input);
 
-    // Reading and verifying never erase: a protected chip is left as it is.
-    isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
-    int code =
-        connection == isp::Connection::NoSync ? kNoSync : workOnChip(options, loaded, connection);
-    if (code != kNoSync && !isp::portAnswering()) {
+    int code = kNoSync;
+    if (isp::interruption() == 0) {
+        // Reading and verifying never erase: a protected chip is left as it is.
+        isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
+        if (connection != isp::Connection::NoSync) code = workOnChip(options, loaded, connection);
+    }
+    if (isp::interruption() != 0) {
+        // The chip is let go, whatever step the signal ended.
+        isp::letGo();
+        code = interrupted();
+    } else if (code != kNoSync && !isp::portAnswering()) {
         // Nothing more can reach the chip: no release, no second prompt.
         std::fprintf(stderr,
                      ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
@@ -147,6 +162,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
         isp::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
         std::fgetc(input);
+        if (isp::interruption() != 0) code = interrupted();
     }
     isp::closePort();
     std::fprintf(stderr, "=== EOJ :-)\n");

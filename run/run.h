@@ -13,7 +13,13 @@ enum ExitCode : int {
     kNoSync = 3,         // the target did not synchronise
     kBadImage = 4,       // the image cannot be read, or a read's file cannot be written
     kNotProgrammed = 5,  // synchronised, but not all written, read or matched, or the port lost
+    // 128 + N: signal N (SIGINT, SIGTERM, SIGHUP; Ctrl-C or Ctrl-Break) ended the run
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C and Ctrl-Break on Windows) end
+// the run at its next step, the chip let go, and a second one end the
+// process at once; a pipe that is gone no longer ends it.
+void catchSignals();
 
 // Runs the program on the arguments as main() receives them; the operator's
 // Enter presses are read from input. Returns the exit code.

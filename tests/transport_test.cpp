@@ -2,6 +2,9 @@
 // takes each waveform as one exchange, programming a whole 1-KB image.
 #include "link/transport.h"
 
+#include <csignal>
+
+#include "link/interrupt.h"
 #include "link/port_name.h"
 #include "tests/support.h"
 
@@ -52,7 +55,7 @@ class Batch : public port::Transport {
     explicit Batch(vtarget::Chip& chip) : chip_(chip) {}
 
     port::Result run(const waveform::Waveform& wave, waveform::Samples& samples) override {
-        ++exchanges;
+        if (++exchanges == interruptAt) interrupt::request(SIGTERM);
         chip_.advanceUs(1000);
         bool waitsOnly = true;
         for (std::size_t i = 0; i < wave.count; ++i) {
@@ -69,6 +72,7 @@ class Batch : public port::Transport {
     void close() override {}
 
     unsigned exchanges = 0, waits = 0;
+    unsigned interruptAt = 0;  // the exchange during which a signal comes
 
   private:
     vtarget::Chip& chip_;
@@ -109,5 +113,31 @@ TEST_P(Transports, BatchProgramsAKilobyteInAnExchangePerInstruction) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultAndFast, Transports, ::testing::Bool());
+
+// A signal ends the run at its next step, whichever: the chip is let go (no
+// write left half done, RESET high, SCK and MOSI low), and the exit code
+// tells the signal.
+TEST(Interrupted, RunsLetTheChipGo) {
+    testsupport::writeFile("blink.hex",
+                           testsupport::record(0, "\x0A\xC0\xFF\xCF") + testsupport::kEndRecord);
+    // The reset, the first Programming Enable, the erase, the first write.
+    for (unsigned at : {1u, 2u, 10u, 12u}) {
+        vtarget::Chip chip;
+        Batch batch(chip);
+        batch.interruptAt = at;
+        port::install(&batch);
+        testsupport::Outcome outcome = testsupport::runProgram("blink.hex");
+        port::install(nullptr);
+        interrupt::clear();
+        EXPECT_EQ(outcome.code, 128 + SIGTERM) << at;
+        EXPECT_EQ(outcome.err.substr(outcome.err.rfind(">>>")),
+                  ">>> Interrupted (signal 15). Programming canceled!\n=== EOJ :-)\n")
+            << at;
+        EXPECT_EQ(batch.exchanges, at + 1) << "one more: the chip let go";
+        EXPECT_TRUE(chip.pinLevel(wiring::Pin::Reset));
+        EXPECT_FALSE(chip.pinLevel(wiring::Pin::Sck) || chip.pinLevel(wiring::Pin::Mosi));
+        EXPECT_EQ(chip.violationCount(), 0u) << at;
+    }
+}
 
 }  // namespace

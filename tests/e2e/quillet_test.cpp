@@ -19,6 +19,9 @@ const std::string kPort = "/nonexistent/quillet-port";
 const std::string kQuillet = QUILLET_BINARY " --port=" + kPort;
 const std::string kSyncError =
     ">>>Sync error (possibly disconnected device). Programming canceled!\n";
+// Sends SIGTERM to the background quillet $q once it prompts, and exits as it did.
+const std::string kSignal = "until grep -q Enter stderr; do :; done; kill -TERM $q; wait $q";
+const std::string kInterrupted = ">>> Interrupted (signal 15). Programming canceled!\n" + kEoj;
 
 // Runs a command on the chip of the settings, which also serve the port.
 e2e::Outcome run(const std::string& vtarget, const std::string& command) {
@@ -47,23 +50,31 @@ TEST(Quillet, ExitCodesReachTheShell) {
         std::string vtarget, command;
         int code;
         std::string tail;  // the end of standard error
-    } rows[] = {{"", QUILLET_BINARY, 1, kUsage},
-                {"no-port", QUILLET_BINARY " blink.hex", 2,
-                 ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
-                // A device that cannot be had for exclusive use is no port.
-                {"", QUILLET_BINARY " --port=/dev/null blink.hex", 2,
-                 ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n"},
-                {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
-                {"", QUILLET_BINARY " --port=" + std::string(ptsname(master)) + " blink.hex", 3,
-                 kBanner + kConnect + kSyncError + kEoj},
-                {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
-                // A setting the library cannot read ends the process before main: the
-                // program never runs on a port the library does not stand in front of.
-                {"sync=33", kQuillet + " blink.hex", 125, "vtarget: bad value '33' for sync\n"},
-                // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
-                {"fail-after=1245", kQuillet + " blink.hex", 5,
-                 ">>> Port " + kPort +
-                     " stopped answering (adapter unplugged?). Programming canceled!\n" + kEoj}};
+    } rows[] = {
+        {"", QUILLET_BINARY, 1, kUsage},
+        {"no-port", QUILLET_BINARY " blink.hex", 2,
+         ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
+        // A device that cannot be had for exclusive use is no port.
+        {"", QUILLET_BINARY " --port=/dev/null blink.hex", 2,
+         ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n"},
+        {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
+        {"", QUILLET_BINARY " --port=" + std::string(ptsname(master)) + " blink.hex", 3,
+         kBanner + kConnect + kSyncError + kEoj},
+        {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
+        // A setting the library cannot read ends the process before main: the
+        // program never runs on a port the library does not stand in front of.
+        {"sync=33", kQuillet + " blink.hex", 125, "vtarget: bad value '33' for sync\n"},
+        // A signal ends the run: at the prompt, and in a wait (real time).
+        {"", "mkfifo in; " + kQuillet + " blink.hex <in & q=$!; exec 3>in; " + kSignal, 143,
+         kInterrupted},
+        {"realtime", kQuillet + " blink.hex & q=$!; " + kSignal, 143, kInterrupted},
+        // A pipe that is gone takes the messages, not the run.
+        {"", "(" + kQuillet + " blink.hex 2>&1; echo $? >status) | true; exit $(cat status)", 0,
+         ""},
+        // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
+        {"fail-after=1245", kQuillet + " blink.hex", 5,
+         ">>> Port " + kPort + " stopped answering (adapter unplugged?). Programming canceled!\n" +
+             kEoj}};
     for (const auto& row : rows) {
         e2e::Outcome outcome = run(row.vtarget, row.command);
         EXPECT_EQ(outcome.code, row.code) << row.command;
