@@ -16,6 +16,8 @@ using wiring::PortLine;
 
 // Opens the port called name ("COM1:" stands for the build's default port)
 // for exclusive use, an existing device only. Returns true when open; sets no line.
+// The POSIX back end leaves the reason for a failure in errno (EBUSY: another
+// program holds the port).
 bool open(const char* name);
 
 // Sets (level true) or clears one output line: one platform call. Returns

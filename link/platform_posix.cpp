@@ -1,7 +1,8 @@
 // The POSIX serial port back end: the control lines through modem ioctls.
 //
 // The port name "COM1:" stands for the device path fixed at build time
-// (QUILLET_COM1_DEVICE); any other name is a device path.
+// (QUILLET_COM1_DEVICE); any other name is a device path. The port's lock
+// file goes into the lock directory fixed at build time (QUILLET_LOCK_DIR).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,9 +18,13 @@
 #include <ctime>
 
 #include "link/platform.h"
+#include "link/port_claim_posix.h"
 
 #ifndef QUILLET_COM1_DEVICE
 #define QUILLET_COM1_DEVICE "/dev/ttyS0"
+#endif
+#ifndef QUILLET_LOCK_DIR
+#define QUILLET_LOCK_DIR "/var/lock"
 #endif
 
 namespace platform {
@@ -75,14 +80,29 @@ bool isActiveConsole(dev_t rdev) {
     return found;
 }
 
-bool usable(int candidate) {
+// Makes the open port ours alone. Returns 0, or the errno that refuses it:
+// EBUSY when another program has it.
+int claimPort(int candidate) {
     struct stat st {};
-    if (::fstat(candidate, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return false;
-    if (::ioctl(candidate, TIOCEXCL) != 0) return false;
-    if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) return false;
-    int flags = ::fcntl(candidate, F_GETFL);
-    return flags != -1 && ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    if (::fstat(candidate, &st) != 0) return errno;
+    if (!S_ISCHR(st.st_mode)) return ENOTTY;
+    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return EBUSY;
+    // Another program's exclusive use, which root's open passes, is left as it is.
+    int exclusive = 0;
+    if (::ioctl(candidate, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return EBUSY;
+    if (::ioctl(candidate, TIOCEXCL) != 0) return errno;
+    // Exclusive before the look, so that no program opens the port after it.
+    int error = 0;
+    if (claim::heldElsewhere(st.st_rdev)) {
+        error = EBUSY;
+    } else if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+    } else {
+        int flags = ::fcntl(candidate, F_GETFL);
+        if (flags == -1 || ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
+    }
+    if (error != 0) ::ioctl(candidate, TIOCNXCL);
+    return error;
 }
 
 std::uint64_t monotonicNs() {
@@ -102,15 +122,18 @@ void sleepNs(std::uint64_t ns) {
 
 bool open(const char* name) {
     const char* path = std::strcmp(name, "COM1:") == 0 ? QUILLET_COM1_DEVICE : name;
+    if (!claim::take(QUILLET_LOCK_DIR, path)) return false;
     // Non-blocking so that a port waiting for carrier does not hang the open.
     int candidate = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (candidate < 0) return false;
-    if (!usable(candidate)) {
-        ::close(candidate);
-        return false;
+    int error = candidate < 0 ? errno : claimPort(candidate);
+    if (error == 0) {
+        fd = candidate;
+        return true;
     }
-    fd = candidate;
-    return true;
+    if (candidate >= 0) ::close(candidate);
+    claim::release();
+    errno = error;
+    return false;
 }
 
 bool set(PortLine line, bool level) {
@@ -126,9 +149,14 @@ bool get(PortLine, bool& level) {
     return answered;
 }
 
+// Leaves the port as it was found: not exclusive, not locked.
 void close() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
     fd = -1;
+    claim::release();
 }
 
 std::uint64_t nowUs() {
