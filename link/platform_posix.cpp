@@ -1,7 +1,8 @@
 // The POSIX serial port back end: the control lines through modem ioctls.
 //
 // The port name "COM1:" stands for the device path fixed at build time
-// (QUILLET_COM1_DEVICE); any other name is a device path.
+// (QUILLET_COM1_DEVICE); any other name is a device path. The port's lock
+// file goes into the lock directory fixed at build time (QUILLET_LOCK_DIR).
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -18,9 +19,13 @@
 
 #include "link/interrupt.h"
 #include "link/platform.h"
+#include "link/port_claim_posix.h"
 
 #ifndef QUILLET_COM1_DEVICE
 #define QUILLET_COM1_DEVICE "/dev/ttyS0"
+#endif
+#ifndef QUILLET_LOCK_DIR
+#define QUILLET_LOCK_DIR "/var/lock"
 #endif
 
 namespace platform {
@@ -84,19 +89,29 @@ Result outcome(int returned) {
     return returned == 0 ? Result{} : failure();
 }
 
-// Why the opened candidate is not a port for us, as an errno; 0 when it is.
-int refusal(int candidate) {
+// Makes the open port ours alone. Returns 0, or the errno that refuses it:
+// EBUSY when another program has it.
+int claimPort(int candidate) {
     struct stat st {};
-    if (::fstat(candidate, &st) != 0) return failure().error;
+    if (::fstat(candidate, &st) != 0) return errno;
     if (!S_ISCHR(st.st_mode)) return ENOTTY;
-    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return EPERM;
-    if (::ioctl(candidate, TIOCEXCL) != 0) return failure().error;
-    if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) return failure().error;
-    int flags = ::fcntl(candidate, F_GETFL);
-    if (flags == -1 || ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return failure().error;
+    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return EBUSY;
+    // Another program's exclusive use, which root's open passes, is left as it is.
+    int exclusive = 0;
+    if (::ioctl(candidate, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return EBUSY;
+    if (::ioctl(candidate, TIOCEXCL) != 0) return errno;
+    // Exclusive before the look, so that no program opens the port after it.
+    int error = 0;
+    if (claim::heldElsewhere(st.st_rdev)) {
+        error = EBUSY;
+    } else if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? EBUSY : errno;
+    } else {
+        int flags = ::fcntl(candidate, F_GETFL);
+        if (flags == -1 || ::fcntl(candidate, F_SETFL, flags & ~O_NONBLOCK) != 0) error = errno;
     }
-    return 0;
+    if (error != 0) ::ioctl(candidate, TIOCNXCL);
+    return error;
 }
 
 std::uint64_t monotonicNs() {
@@ -119,16 +134,17 @@ bool sleepNs(std::uint64_t ns) {
 
 Result open(const char* name) {
     const char* path = std::strcmp(name, "COM1:") == 0 ? QUILLET_COM1_DEVICE : name;
+    if (!claim::take(QUILLET_LOCK_DIR, path)) return failure();
     // Non-blocking so that a port waiting for carrier does not hang the open.
     int candidate = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (candidate < 0) return failure();
-    int refused = refusal(candidate);
-    if (refused != 0) {
-        ::close(candidate);
-        return Result{refused};
+    int error = candidate < 0 ? errno : claimPort(candidate);
+    if (error == 0) {
+        fd = candidate;
+        return Result{};
     }
-    fd = candidate;
-    return Result{};
+    if (candidate >= 0) ::close(candidate);
+    claim::release();
+    return Result{error};
 }
 
 Result set(PortLine line, bool level) {
@@ -145,9 +161,14 @@ Result get(PortLine, bool& level) {
     return result;
 }
 
+// Leaves the port as it was found: not exclusive, not locked.
 void close() {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+    }
     fd = -1;
+    claim::release();
 }
 
 std::uint64_t nowUs() {

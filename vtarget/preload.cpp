@@ -4,7 +4,8 @@
 // Loaded with LD_PRELOAD, the library answers an open of the build's COM1
 // device (or of a path given with port=) with the served port (see
 // served_port.h), wired to the virtual chip through the virtual adapter
-// (adapter.h).
+// (adapter.h). An open of the build's lock directory opens "lock" in the
+// working directory instead.
 //
 // Wherever it is loaded, the library also owns the process's time: unless
 // VTARGET has realtime, nanosleep, clock_nanosleep, usleep and sleep return at
@@ -45,6 +46,9 @@
 
 #ifndef QUILLET_COM1_DEVICE
 #define QUILLET_COM1_DEVICE "/dev/ttyS0"
+#endif
+#ifndef QUILLET_LOCK_DIR
+#define QUILLET_LOCK_DIR "/var/lock"
 #endif
 
 namespace vtarget {
@@ -275,6 +279,11 @@ __attribute__((destructor)) void unload() {
 
 int serveOrOpen(int dirfd, const char* path, int flags, mode_t mode,
                 int (*passOn)(int, const char*, int, mode_t)) {
+    // The build's lock directory is "lock" in the working directory: no
+    // process under the library takes or removes the machine's lock files.
+    if (path != nullptr && std::strcmp(path, QUILLET_LOCK_DIR) == 0) {
+        return passOn(AT_FDCWD, "lock", flags, mode);
+    }
     Library* made = library();
     if (made == nullptr) {
         // No open of the device may reach it, even before the library is ready.

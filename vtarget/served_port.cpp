@@ -122,6 +122,7 @@ int ServedPort::ioctl(int fd, unsigned long request, void* arg) {
     switch (request) {
         case TIOCEXCL:
         case TIOCNXCL:
+        case TIOCGEXCL:
         case TCGETS:
         case TCSETS:
         case TCSETSW:

@@ -72,7 +72,8 @@ inline std::string Outcome::field(const std::string& key) const {
 }
 
 // Runs child with "\n\n" as standard input in a new directory (its working
-// directory), with state-out added to VTARGET. Fails the current test, and
+// directory, with an empty lock directory that the library puts in place of
+// the build's), with state-out added to VTARGET. Fails the current test, and
 // runs nothing, unless the library is seen to load: the program opens the
 // serial device only while the library stands in front of it, and a library
 // that loads ends a process with a bad VTARGET at once.
@@ -82,6 +83,7 @@ inline Outcome run(const Child& child) {
     if (mkdtemp(name) == nullptr) ADD_FAILURE() << "cannot make a directory";
     fs::path dir = name;
     std::ofstream(dir / "stdin") << "\n\n";
+    fs::create_directory(dir / "lock");
     static const bool loads = spawn(dir, "/bin/true", "no-such-key") == 125;
     if (!loads) {
         ADD_FAILURE() << VTARGET_LIBRARY " does not load: nothing was run";

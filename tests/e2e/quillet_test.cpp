@@ -1,6 +1,7 @@
 // The shipped quillet binary as a process on the virtual chip: what needs a
 // real process and a real port device, and nothing the in-process runs show.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "tests/e2e/harness.h"
@@ -81,6 +82,59 @@ TEST(Quillet, ExitCodesReachTheShell) {
         std::size_t size = std::min(outcome.err.size(), row.tail.size());
         EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail);
         EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
+    }
+    close(master);
+}
+
+// The port is the run's alone and left as found. Another program's lock file,
+// or its descriptor on the pseudo-terminal (the test holds it, plainly or
+// exclusively), refuses the port before any line call; a stale lock file is
+// taken over. The lock file is quillet's while it runs (watch-lock prints
+// "held"), and neither it nor the exclusive flag outlives the run.
+TEST(Quillet, TakesThePortAloneAndLeavesItAsFound) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string pty = ptsname(master);
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    auto lockOf = [](pid_t pid) {
+        return std::string(10 - std::to_string(pid).size(), ' ') + std::to_string(pid) + "\n";
+    };
+    enum Holder { kNone, kOpen, kExclusive };
+    const struct {
+        std::string port, lock;  // the lock file there before the run
+        Holder holder;
+        int code;
+        std::string out;
+    } rows[] = {{kPort, "", kNone, 0, "held\n"},
+                {kPort, lockOf(gone), kNone, 0, "held\n"},
+                {kPort, lockOf(getpid()), kNone, 2, lockOf(getpid())},
+                {kPort, "\n", kNone, 2, "\n"},
+                {pty, "", kNone, 0, "held\n"},
+                {pty, "", kOpen, 2, ""},
+                {pty, "", kExclusive, 2, ""}};
+    for (const auto& row : rows) {
+        int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (row.holder == kExclusive) ioctl(holder, TIOCEXCL);
+        if (row.holder == kNone) close(holder);
+        std::map<std::string, std::string> files{{"blink.hex", kBlink}};
+        if (!row.lock.empty()) files["lock/LCK..quillet-port"] = row.lock;
+        e2e::Outcome outcome = e2e::run({"sh " WATCH_LOCK " " QUILLET_BINARY " " + row.port,
+                                         "serve-ptys,port=" + kPort, files});
+        EXPECT_EQ(outcome.code, row.code) << row.port << " " << row.lock;
+        EXPECT_EQ(outcome.out, row.out) << row.port << " " << row.lock;
+        if (row.code == 2) {
+            EXPECT_EQ(outcome.err, kBanner + ">>>COM-port \"" + row.port +
+                                       "\" not allowed! Programming canceled!\n");
+            EXPECT_EQ(outcome.number("line_calls"), 0u);
+        }
+        // Root opens an exclusive terminal too; anyone else is refused.
+        if (row.holder == kNone) holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        int exclusive = -1;
+        EXPECT_EQ(ioctl(holder, TIOCGEXCL, &exclusive), 0) << row.port;
+        EXPECT_EQ(exclusive, row.holder == kExclusive) << row.port;
+        close(holder);
     }
     close(master);
 }
