@@ -8,11 +8,15 @@
 
 namespace isp {
 
+// The fuse bits each datasheet's Read Fuse Bits reports, of bits 5-0: the
+// ATtiny10/11 have FSTRT, RSTDISBL and CKSEL2..0 in bits 4-0; the ATtiny12
+// SPIEN, RSTDISBL and CKSEL3..0 ("8765 4321"); the ATtiny15 SPIEN, RSTDISBL
+// and CKSEL1..0 ("8765 xx43", ATtiny15L datasheet, Table 27).
 const SupportedModel kSupportedModels[4] = {
-    {0x03, 10, "  ATTiny10 detected!\n", false},
-    {0x04, 11, "  ATTiny11 detected!\n", false},
-    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true},
-    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true},
+    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F},
+    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F},
+    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F},
+    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33},
 };
 
 namespace {

@@ -64,6 +64,7 @@ struct SupportedModel {
     int model;
     const char* message;  // a "%02X" for the calibration byte where it is shown
     bool hasCalibration;
+    unsigned fuseBits;  // the bits of Read Fuse Bits (5-0) that the model reports
 };
 extern const SupportedModel kSupportedModels[4];
 

@@ -65,7 +65,33 @@ bool writeRecord(const ImageRecord& record, MemoryKind kind, bool fast, bool& ve
     return true;
 }
 
+// Reads the bits of mask with read until they are wanted, for at most
+// kMaxWriteUs: a fuse or lock write runs on the chip's own clock too.
+Bits pollBits(std::uint8_t (*read)(), unsigned wanted, unsigned mask) {
+    std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
+    unsigned got = read() & mask;
+    for (unsigned polls = 1; got != wanted && polls < kMaxPolls && port::nowUs() < deadline;
+         ++polls)
+        got = read() & mask;
+    return Bits{wanted, got};
+}
+
 }  // namespace
+
+Bits programFuse(unsigned f, int model) {
+    unsigned reported = 0x3F;
+    for (const SupportedModel& supported : kSupportedModels) {
+        if (supported.model == model) reported = supported.fuseBits;
+    }
+    writeFuseBits(f);
+    // Write Fuse Bits sends bits 3 and 2 as 1.
+    return pollBits(readFuseBits, (f | 0x0Cu) & reported, reported);
+}
+
+Bits programLock(unsigned l) {
+    writeLockBits(l);
+    return pollBits(readLockBits, l & 0x06u, 0x06u);
+}
 
 void eraseChip(bool fast) {
     chipErase();

@@ -16,4 +16,17 @@ void eraseChip(bool fast);
 // load) or the port stopped answering (the load ends there).
 bool programImage(const image::Image& image, bool fast);
 
+// Bits as written and as read back, masked to those the chip reports.
+struct Bits {
+    unsigned wanted, read;
+};
+
+// Writes the fuse byte f into a chip of the model (10, 11, 12, 15) and
+// reads it back until it shows what was written, for as long as a write may
+// take at the most.
+Bits programFuse(unsigned f, int model);
+
+// Writes the lock bits l (bits 2 and 1) and reads them back the same way.
+Bits programLock(unsigned l);
+
 }  // namespace isp

@@ -42,4 +42,12 @@ image::MemoryKind memoryKindOf(const char* path);
 // becomes a port pin, and only a high-voltage programmer reaches the chip again.
 bool disablesReset(unsigned f);
 
+// True when writing fuse byte f would unprogram SPIEN (bit 5 set, on the
+// ATtiny12 and ATtiny15, the two that take low-voltage serial programming):
+// serial programming then ends for good.
+bool endsSerialProgramming(unsigned f);
+
+// f with SPIEN left programmed.
+unsigned keepingSerialProgramming(unsigned f);
+
 }  // namespace run

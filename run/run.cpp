@@ -39,7 +39,7 @@ void printOptions() {
     std::fprintf(stderr,
                  "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
-                 "  --allow-lockout  write a fuse value that disables the reset pin\n"
+                 "  --allow-lockout  write a fuse value that ends serial programming\n"
                  "  --read           read the chip into the file: flash or EEPROM by its name\n"
                  "  --verify         compare the chip with the image; nothing is written\n"
                  "  --help, --version\n");
@@ -52,22 +52,34 @@ bool hasArgument(int argc, const char* const* argv, const char* wanted) {
     return false;
 }
 
+// Says so where the bits that were read back differ from those written.
+// Returns true when they match.
+bool checkBits(const char* which, unsigned wanted, unsigned got) {
+    if (got == wanted) return true;
+    std::fprintf(stderr, ">>> Error verifying %s bits. waited %02x <> readed %02x\n", which, wanted,
+                 got);
+    return false;
+}
+
 // Erases the chip, programs the image and writes the given fuse and lock
-// bytes. Returns the exit code.
-int programTarget(const ProgramOptions& options, const image::Image& loaded) {
+// bytes, each read back. Returns the exit code.
+int programTarget(const ProgramOptions& options, const image::Image& loaded, int model) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
     isp::eraseChip(options.fast);
     bool programmed = isp::programImage(loaded, options.fast);
     if (!isp::portAnswering()) return kNotProgrammed;
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {
-        isp::writeFuseBits(options.fuseValue);
+        isp::Bits fuse = isp::programFuse(options.fuseValue, model);
         std::fprintf(stderr, "  fuse bits %02X written\n", options.fuseValue);
+        programmed = checkBits("fuse", fuse.wanted, fuse.read) && programmed;
     }
     if (options.lockGiven) {
-        isp::writeLockBits(options.lockValue);
+        isp::Bits lock = isp::programLock(options.lockValue);
         std::fprintf(stderr, "  lock bits %02X written\n", options.lockValue);
+        programmed = checkBits("lock", lock.wanted, lock.read) && programmed;
     }
+    if (!isp::portAnswering()) return kNotProgrammed;
     return programmed ? kSuccess : kNotProgrammed;
 }
 
@@ -106,10 +118,11 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
                      options.mode == Mode::Read ? "Reading" : "Verifying");
         return kNotProgrammed;
     }
-    if (isp::identify() == 0) return kNotProgrammed;
+    int model = isp::identify();
+    if (model == 0) return kNotProgrammed;
     if (options.mode == Mode::Read) return readTarget(options);
     if (options.mode == Mode::Verify) return verifyTarget(loaded);
-    return programTarget(options, loaded);
+    return programTarget(options, loaded, model);
 }
 
 // Says that a signal ended the run. Returns the exit code: 128 plus the
@@ -202,6 +215,14 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
                      "programmed only with high voltage. Programming canceled! (--allow-lockout "
                      "writes them anyway)\n",
                      options.fuseValue);
+        return kUsage;
+    }
+    if (options.fuseGiven && endsSerialProgramming(options.fuseValue) && !options.allowLockout) {
+        std::fprintf(stderr,
+                     ">>> Fuse bits %02X would unprogram SPIEN: the chip could then be "
+                     "programmed only with high voltage. Fuse bits %02X keep SPIEN programmed. "
+                     "Programming canceled! (--allow-lockout writes them anyway)\n",
+                     options.fuseValue, keepingSerialProgramming(options.fuseValue));
         return kUsage;
     }
     // The image is read once, and a missing or broken one is found before

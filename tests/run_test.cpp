@@ -103,10 +103,17 @@ TEST(Run, ReadBackProgramsAndVerifies) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Endings,
     ::testing::Values(
-        Ending{"FuseAndLock", "", "/x:1 /f:243 /l:4 blink.hex", 0,
+        Ending{"FuseAndLock", "", "/x:1 /f:211 /l:4 blink.hex", 0,
                kBanner + ">>> illegal parameter /x:1 ignored\n" + kReady + kDone +
-                   "  fuse bits F3 written\n  lock bits 04 written\n" + kRelease,
+                   "  fuse bits D3 written\n  lock bits 04 written\n" + kRelease,
                kBlinkMs},
+        Ending{"FuseThatEndsSerialProgramming", "", "/f:243 blink.hex", 1,
+               kBanner + ">>> Fuse bits F3 would unprogram SPIEN: the chip could then be "
+                         "programmed only with high voltage. Fuse bits D3 keep SPIEN programmed. "
+                         "Programming canceled! (--allow-lockout writes them anyway)\n",
+               0},
+        Ending{"FuseThatEndsSerialProgrammingAllowed", "", "--allow-lockout /f:243 blink.hex", 0,
+               kDone + "  fuse bits F3 written\n" + kRelease, kBlinkMs},
         Ending{"Eeprom", "", "data.eep", 0, kErasing + progress(2) + kWritten + kRelease, 4640},
         Ending{"ProtectedChipErasedFirst", "lock=00", "blink.hex", 0,
                kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease, kBlinkMs + 5000},
@@ -137,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                4630},
         // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
         Ending{
-            "PortStopsAnswering", "fail-after=1245", "/f:243 blink.hex", 5,
+            "PortStopsAnswering", "fail-after=1245", "/f:211 blink.hex", 5,
             kErasing + ">>> Port COM1: stopped answering (adapter unplugged?)." + kCanceled + kEoj,
             4610},
         Ending{"PortFailsBeforeSync", "fail-after=100", "blink.hex", 3, kConnect + kSyncError,
@@ -202,18 +209,18 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     testsupport::writeFile("blink.hex", kBlink);
     testsupport::AttachedChip target;
     testsupport::Outcome outcome = testsupport::runProgram(
-        fast ? "--fast /f:243 /l:4 blink.hex" : "--port=X /f:243 /l:4 blink.hex", "y\nz");
+        fast ? "--fast /f:211 /l:4 blink.hex" : "--port=X /f:211 /l:4 blink.hex", "y\nz");
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.err.find("illegal"), std::string::npos);
     // Each prompt takes one character: the line typed at the first answers the second.
     EXPECT_EQ(outcome.rest, "z");
     EXPECT_EQ(std::string(target.chip.flash().begin(), target.chip.flash().begin() + 19),
               kCode + "\xFF");
-    EXPECT_EQ(target.chip.fuse(), 0xFF);
+    EXPECT_EQ(target.chip.fuse(), 0xDF);
     EXPECT_EQ(target.chip.lock(), 0x04);
     EXPECT_EQ(target.chip.trace().back(), "RESET 1");
-    // Programming Enable 144 calls, seven queries of 120, three sent
-    // instructions of 128, 248 per byte, and the release.
+    // Programming Enable 144 calls, nine queries of 120 (the fuse and lock
+    // read back), three sent instructions of 128, 248 per byte, and the release.
     if (fast) {
         // Every pin is driven only when its level changes, and the run takes
         // about the chip's own write times.
@@ -228,8 +235,8 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         return;
     }
     EXPECT_EQ(target.chip.lineCalls() + target.chip.statusReads(),
-              5u + 144 + 7 * 120 + 3 * 128 + 18 * 248 + 1);
-    EXPECT_EQ(target.chip.statusReads(), 8u * (1 + 7 + 18));
+              5u + 144 + 9 * 120 + 3 * 128 + 18 * 248 + 1);
+    EXPECT_EQ(target.chip.statusReads(), 8u * (1 + 9 + 18));
     const std::vector<std::string>& trace = target.chip.trace();
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 8),
               (std::vector<std::string>{"MOSI 1", "SCK 0", "RESET 0", "SLEEP 2000", "RESET 1",

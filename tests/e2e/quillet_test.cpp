@@ -32,11 +32,11 @@ e2e::Outcome run(const std::string& vtarget, const std::string& command) {
 // The port device opens as a terminal, exclusively and locked, and the chip
 // ends up holding the image.
 TEST(Quillet, ProgramsBlinkThroughTheSerialDevice) {
-    e2e::Outcome outcome = run("", kQuillet + " /f:243 blink.hex");
+    e2e::Outcome outcome = run("", kQuillet + " /f:211 blink.hex");
     EXPECT_EQ(outcome.code, 0);
     EXPECT_EQ(outcome.err, kBanner + kConnect + kLockFuse + kTiny12 + kErasing +
                                "--- 1 /\r--- 2 -\r--- 3 \\\r" + kWritten +
-                               "  fuse bits F3 written\n" + kDisconnect + kEoj);
+                               "  fuse bits D3 written\n" + kDisconnect + kEoj);
     EXPECT_EQ(outcome.field("flash").substr(0, 38), "0AC0FFCF0FEF07BB08BB00958095FDCF1895FF");
     EXPECT_EQ(outcome.number("sleep_us"), (2000 + 50 + 50 + 2500 + 18 * 10) * 1000u);
     EXPECT_EQ(outcome.number("violation_count"), 0u);
