@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "isp/instructions.h"
+#include "isp/session.h"
 #include "link/interrupt.h"
 #include "link/port.h"
 
@@ -35,6 +36,9 @@ constexpr Waits kWaits{2000, 50, 50, 5000};
 constexpr Waits kFastWaits{25, 1, 25, kFastEraseMs};
 
 constexpr std::uint32_t kUsPerMs = 1000;
+constexpr unsigned kAtmel = 0x1E;
+// The longest wait before a sample that connect tries.
+constexpr std::uint32_t kMaxSampleWaitUs = 16000;
 
 // Drives the reset sequence as one waveform.
 void reset(const Waits& waits) {
@@ -61,51 +65,29 @@ void slip() {
     port::exchange(wave);
 }
 
+// Resets the target and sends Programming Enable until it echoes, a clock
+// slipped between attempts. Returns true when it echoed.
+bool synchronise(const Waits& waits) {
+    reset(waits);
+    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        if (programmingEnable()) return true;
+        slip();
+    }
+    return false;
+}
+
 }  // namespace
-
-port::Opened openPort(const char* name, bool fast) {
-    return port::open(name, fast);
-}
-
-bool portAnswering() {
-    return port::answering();
-}
-
-void releaseTarget() {
-    waveform::Waveform wave = port::begin();
-    waveform::drive(wave, waveform::Pin::Reset, true);
-    port::exchange(wave);
-}
-
-int interruption() {
-    return interrupt::requested();
-}
-
-void letGo() {
-    waveform::Waveform wave = port::begin();
-    // A write the chip has begun runs on its own clock: leave it time to end.
-    waveform::wait(wave, kLongestWriteUs);
-    waveform::drive(wave, waveform::Pin::Reset, true);
-    waveform::drive(wave, waveform::Pin::Sck, false);
-    waveform::drive(wave, waveform::Pin::Mosi, false);
-    port::exchange(wave, true);
-}
-
-void closePort() {
-    port::close();
-}
-
-void waitMs(unsigned ms) {
-    port::wait(ms * kUsPerMs);
-}
 
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
-    reset(waits);
-    bool synchronised = false;
-    for (int attempt = 0; attempt < kSyncAttempts && !synchronised; ++attempt) {
-        synchronised = programmingEnable();
-        if (!synchronised) slip();
+    bool synchronised = synchronise(waits);
+    // Where samples wait for a lagging status, a wait too short reads each
+    // bit one late, which looks like a framing slip and echoes all the same;
+    // a byte every Atmel chip gives tells, and the wait doubles until it reads.
+    while (synchronised && port::sampleWait() != 0 && port::sampleWait() < kMaxSampleWaitUs &&
+           readSignatureByte(0) != kAtmel && port::answering()) {
+        port::setSampleWait(port::sampleWait() * 2);
+        synchronised = synchronise(waits);
     }
     if (!synchronised) {
         // An interrupted run says so instead, where it ends.
@@ -136,7 +118,7 @@ int identify() {
     unsigned size = readSignatureByte(1);
     unsigned model = readSignatureByte(2);
     if (!port::answering()) return 0;
-    if (maker != 0x1E) {
+    if (maker != kAtmel) {
         if (maker == 0x00 && size == 0x01 && model == 0x02) {
             // Both lock bits programmed: the chip answers with the addresses.
             std::fprintf(stderr,

@@ -5,6 +5,7 @@
 #include "isp/connect.h"
 #include "isp/instructions.h"
 #include "isp/readback.h"
+#include "isp/session.h"
 #include "link/port.h"
 
 namespace isp {

@@ -38,4 +38,7 @@ void sleepUs(std::uint64_t us);
 // Microseconds since some fixed point, on a clock that never goes back.
 std::uint64_t nowUs();
 
+// The OS's text for an error number a call returned, for a message.
+const char* describe(int error);
+
 }  // namespace platform

@@ -171,6 +171,10 @@ void close() {
     claim::release();
 }
 
+const char* describe(int error) {
+    return std::strerror(error);
+}
+
 std::uint64_t nowUs() {
     return monotonicNs() / 1000u;
 }

@@ -72,6 +72,19 @@ void close() {
     timeEndPeriod(1);
 }
 
+// The system's text for the error, without the line end it comes with.
+const char* describe(int error) {
+    static char text[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  static_cast<DWORD>(error), 0, text, sizeof text, NULL);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == '.'))
+        --length;
+    if (length == 0) std::snprintf(text, sizeof text, "error %d", error);
+    text[length == 0 ? std::strlen(text) : length] = '\0';
+    return text;
+}
+
 std::uint64_t nowUs() {
     LARGE_INTEGER frequency;
     LARGE_INTEGER count;

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "link/interrupt.h"
+#include "link/platform.h"
 #include "link/port_name.h"
 #include "link/serial.h"
 
@@ -13,6 +14,7 @@ namespace {
 Transport* installed = nullptr;
 Transport* current = nullptr;
 bool fastMode = false;
+std::uint32_t sampleWaitUs = 0;
 Result failed;
 waveform::Levels levels;
 
@@ -28,11 +30,20 @@ waveform::Waveform waitsOf(const waveform::Waveform& wave) {
 }  // namespace
 
 waveform::Waveform begin() {
-    return waveform::start(levels, fastMode);
+    return waveform::start(levels, fastMode, sampleWaitUs);
+}
+
+void setSampleWait(std::uint32_t us) {
+    sampleWaitUs = us;
+}
+
+std::uint32_t sampleWait() {
+    return sampleWaitUs;
 }
 
 Opened open(const char* name, bool fast) {
     fastMode = fast;
+    sampleWaitUs = 0;
     failed = Result{};
     levels = waveform::Levels{};
     current = nullptr;
@@ -90,6 +101,10 @@ Result failure() {
 
 std::uint64_t nowUs() {
     return current != nullptr ? current->nowUs() : 0;
+}
+
+const char* describe(Result why) {
+    return platform::describe(why.error);
 }
 
 void close() {

@@ -36,6 +36,11 @@ void install(Transport* transport);
 // A waveform that starts from the pins' present levels.
 waveform::Waveform begin();
 
+// Makes every later sample wait us first (0: none), for a port whose status
+// reads lag behind the lines.
+void setSampleWait(std::uint32_t us);
+std::uint32_t sampleWait();
+
 // Runs wave on the open port and keeps the levels it leaves. Returns what
 // its samples read; once the port has stopped answering nothing more reaches
 // it, and every sample reads 0. Once the run has been interrupted
@@ -58,6 +63,9 @@ Result failure();
 
 // Microseconds on the port's clock, which never goes back.
 std::uint64_t nowUs();
+
+// The OS's text for the reason why, for a message.
+const char* describe(Result why);
 
 // Closes the port; drives nothing.
 void close();

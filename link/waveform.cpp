@@ -15,10 +15,11 @@ void append(Waveform& wave, const Step& step) {
 
 }  // namespace
 
-Waveform start(const Levels& levels, bool changesOnly) {
+Waveform start(const Levels& levels, bool changesOnly, std::uint32_t sampleWaitUs) {
     Waveform wave;
     wave.levels = levels;
     wave.changesOnly = changesOnly;
+    wave.sampleWaitUs = sampleWaitUs;
     return wave;
 }
 
@@ -30,6 +31,7 @@ void drive(Waveform& wave, Pin pin, bool level) {
 }
 
 void sample(Waveform& wave) {
+    if (wave.sampleWaitUs > 0) wait(wave, wave.sampleWaitUs);
     append(wave, Step{Step::Sample, Pin::Miso, false, 0});
 }
 

@@ -32,8 +32,8 @@ struct Step {
 };
 
 // Room for the longest waveform built in one go: Programming Enable's 144
-// drives and samples, or the reset sequence.
-constexpr std::size_t kMaxSteps = 160;
+// drives and samples, and a wait before each of its 8 samples.
+constexpr std::size_t kMaxSteps = 192;
 constexpr std::size_t kMaxSamples = 32;
 constexpr int kUnknown = -1;
 
@@ -49,7 +49,8 @@ struct Waveform {
     std::size_t samples = 0;
     bool overflowed = false;  // a step did not fit: the waveform must not run
     bool changesOnly = false;
-    Levels levels;  // as the waveform leaves them
+    std::uint32_t sampleWaitUs = 0;  // a wait before every sample
+    Levels levels;                   // as the waveform leaves them
 };
 
 // The MISO levels a run of a waveform read, in the order of its samples.
@@ -58,8 +59,10 @@ struct Samples {
     std::size_t count = 0;
 };
 
-// A waveform that starts from levels.
-Waveform start(const Levels& levels, bool changesOnly);
+// A waveform that starts from levels. With sampleWaitUs, every sample waits
+// that long first: for a port whose status reads show the lines as they were
+// a while ago.
+Waveform start(const Levels& levels, bool changesOnly, std::uint32_t sampleWaitUs = 0);
 
 // Drives an output pin to level 1 (true) or 0.
 void drive(Waveform& wave, Pin pin, bool level);

@@ -9,6 +9,7 @@
 #include "isp/instructions.h"
 #include "isp/program.h"
 #include "isp/readback.h"
+#include "isp/session.h"
 #include "run/options.h"
 
 namespace run {
@@ -125,6 +126,34 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
     return programTarget(options, loaded, model);
 }
 
+// Says what the port cannot do where its check found something. Returns
+// true when it can drive a chip.
+bool fitForTheChip(const isp::PortCheck& check, const char* name) {
+    switch (check.fitness) {
+        case isp::Fitness::Ready:
+            return true;
+        case isp::Fitness::NoStatus:
+            std::fprintf(stderr,
+                         ">>> Port %s cannot drive the chip: its modem status cannot be read "
+                         "(%s). Programming canceled!\n",
+                         name, port::describe(check.why));
+            break;
+        case isp::Fitness::NoBreak:
+            std::fprintf(stderr,
+                         ">>> Port %s cannot drive the chip: it cannot send a break, which carries "
+                         "MOSI (%s). Programming canceled!\n",
+                         name, port::describe(check.why));
+            break;
+        case isp::Fitness::SimulatedBreak:
+            std::fprintf(stderr,
+                         ">>> Port %s cannot drive the chip: its break is simulated (clearing it "
+                         "took %u ms), so MOSI cannot be held. Programming canceled!\n",
+                         name, static_cast<unsigned>(check.clearUs / 1000));
+            break;
+    }
+    return false;
+}
+
 // Says that a signal ended the run. Returns the exit code: 128 plus the
 // signal number, as a shell reports a process that a signal ended.
 int interrupted() {
@@ -150,6 +179,10 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
                          "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "
                          "usb:VID:PID:SERIAL (in hexadecimal), or a device.\n");
         }
+        return kNoPort;
+    }
+    if (!fitForTheChip(isp::checkPort(), options.port)) {
+        isp::closePort();
         return kNoPort;
     }
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");

@@ -142,9 +142,9 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"EepromMismatchStopsTheLoad", "eestuck=02:00", "/l:6 data.eep", 5,
                kErasing + ">>> Error verifying EEPROM at 002.\n  lock bits 06 written\n" + kRelease,
                4630},
-        // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
+        // The chip's 1248th call is the first byte's write: 3 + 5 + 1112 + 128.
         Ending{
-            "PortStopsAnswering", "fail-after=1245", "/f:211 blink.hex", 5,
+            "PortStopsAnswering", "fail-after=1248", "/f:211 blink.hex", 5,
             kErasing + ">>> Port COM1: stopped answering (adapter unplugged?)." + kCanceled + kEoj,
             4610},
         Ending{"PortFailsBeforeSync", "fail-after=100", "blink.hex", 3, kConnect + kSyncError,
@@ -219,8 +219,9 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     EXPECT_EQ(target.chip.fuse(), 0xDF);
     EXPECT_EQ(target.chip.lock(), 0x04);
     EXPECT_EQ(target.chip.trace().back(), "RESET 1");
-    // Programming Enable 144 calls, nine queries of 120 (the fuse and lock
-    // read back), three sent instructions of 128, 248 per byte, and the release.
+    // The port's check 3 calls, the reset 5, Programming Enable 144, nine
+    // queries of 120 (the fuse and lock read back), three sent instructions
+    // of 128, 248 per byte, and the release.
     if (fast) {
         // Every pin is driven only when its level changes, and the run takes
         // about the chip's own write times.
@@ -235,12 +236,13 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         return;
     }
     EXPECT_EQ(target.chip.lineCalls() + target.chip.statusReads(),
-              5u + 144 + 9 * 120 + 3 * 128 + 18 * 248 + 1);
-    EXPECT_EQ(target.chip.statusReads(), 8u * (1 + 9 + 18));
+              3u + 5 + 144 + 9 * 120 + 3 * 128 + 18 * 248 + 1);
+    EXPECT_EQ(target.chip.statusReads(), 1 + 8u * (1 + 9 + 18));
     const std::vector<std::string>& trace = target.chip.trace();
-    EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 8),
-              (std::vector<std::string>{"MOSI 1", "SCK 0", "RESET 0", "SLEEP 2000", "RESET 1",
-                                        "SLEEP 50", "RESET 0", "SLEEP 50"}));
+    EXPECT_EQ(
+        std::vector<std::string>(trace.begin(), trace.begin() + 11),
+        (std::vector<std::string>{"MISO 0", "MOSI 1", "MOSI 0", "MOSI 1", "SCK 0", "RESET 0",
+                                  "SLEEP 2000", "RESET 1", "SLEEP 50", "RESET 0", "SLEEP 50"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultAndFast, Runs, ::testing::Bool());

@@ -107,8 +107,9 @@ TEST_P(Transports, BatchProgramsAKilobyteInAnExchangePerInstruction) {
     std::uint64_t instructions = 0;
     for (const auto& [kind, count] : chip.instructions())
         instructions += count;
-    // Besides the instructions: the reset sequence, the release and the waits.
-    EXPECT_EQ(batch.exchanges, instructions + 2 + batch.waits);
+    // Besides the instructions: the port's check (a status read, the break
+    // set and cleared), the reset sequence, the release and the waits.
+    EXPECT_EQ(batch.exchanges, 3 + instructions + 2 + batch.waits);
     EXPECT_EQ(batch.waits, fast ? 1u : 1 + 1024u);
 }
 
@@ -120,8 +121,9 @@ INSTANTIATE_TEST_SUITE_P(DefaultAndFast, Transports, ::testing::Bool());
 TEST(Interrupted, RunsLetTheChipGo) {
     testsupport::writeFile("blink.hex",
                            testsupport::record(0, "\x0A\xC0\xFF\xCF") + testsupport::kEndRecord);
-    // The reset, the first Programming Enable, the erase, the first write.
-    for (unsigned at : {1u, 2u, 10u, 12u}) {
+    // The port's check, the reset, the first Programming Enable, the erase,
+    // the first write.
+    for (unsigned at : {1u, 4u, 5u, 13u, 15u}) {
         vtarget::Chip chip;
         Batch batch(chip);
         batch.interruptAt = at;

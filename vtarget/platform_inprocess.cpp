@@ -1,6 +1,7 @@
 // The platform calls served by a virtual chip in the same process, through
 // the virtual adapter: its wiring, its call cost and its sleeps.
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "link/platform.h"
@@ -67,6 +68,10 @@ void close() {
 
 void sleepUs(std::uint64_t us) {
     if (vtarget::adapter) vtarget::adapter->sleep(us * vtarget::kNsPerUs);
+}
+
+const char* describe(int error) {
+    return std::strerror(error);
 }
 
 std::uint64_t nowUs() {

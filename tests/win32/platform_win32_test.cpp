@@ -39,6 +39,8 @@ TEST(Win32Platform, CallsAndTheirResults) {
     }
     platform::sleepUs(10000);
     EXPECT_EQ(platform::nowUs(), 2500000u);
+    EXPECT_STREQ(platform::describe(ERROR_ACCESS_DENIED), "Access is denied");
+    EXPECT_STREQ(platform::describe(ERROR_GEN_FAILURE), "error 31");
     platform::close();
     const std::string open = " 3221225472 0 0 3 0 0";
     EXPECT_EQ(
@@ -47,7 +49,8 @@ TEST(Win32Platform, CallsAndTheirResults) {
             "CreateFileA COM1:" + open, "CreateFileA \\\\.\\COM12" + open, "timeBeginPeriod 1",
             "Escape port 3", "Escape port 4", "Escape port 5", "Escape port 6", "Escape port 8",
             "Escape port 9", "Escape port 3", "GetCommModemStatus port", "GetCommModemStatus port",
-            "GetCommModemStatus port", "Sleep 10", "CloseHandle port", "timeEndPeriod 1"}));
+            "GetCommModemStatus port", "Sleep 10", "FormatMessageA 4608 5",
+            "FormatMessageA 4608 31", "CloseHandle port", "timeEndPeriod 1"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,19 @@ inline BOOL WINAPI GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
 
 inline DWORD WINAPI GetLastError() {
     return fake::lastError;
+}
+
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+
+// The text of ERROR_ACCESS_DENIED, with the line end Windows puts after it.
+inline DWORD WINAPI FormatMessageA(DWORD flags, const void*, DWORD messageId, DWORD, char* buffer,
+                                   DWORD size, void*) {
+    fake::calls.push_back("FormatMessageA " + std::to_string(flags) + " " +
+                          std::to_string(messageId));
+    if (messageId != ERROR_ACCESS_DENIED || size < 20) return 0;
+    std::snprintf(buffer, size, "Access is denied.\r\n");
+    return 19;
 }
 
 inline BOOL WINAPI CloseHandle(HANDLE object) {
