@@ -22,9 +22,9 @@ std::uint32_t transfer(Chip& chip, std::uint32_t w) {
     std::uint32_t in = 0;
     for (int i = 31; i >= 0; --i) {
         chip.setPin(Pin::Mosi, (w >> i) & 1);
-        bool miso = chip.readMiso();
+        bool miso = chip.pinLevel(Pin::Miso);
         chip.setPin(Pin::Sck, true);
-        EXPECT_EQ(chip.readMiso(), miso) << "MISO moved on a rising edge";
+        EXPECT_EQ(chip.pinLevel(Pin::Miso), miso) << "MISO moved on a rising edge";
         chip.setPin(Pin::Sck, false);
         in = in << 1 | miso;
     }

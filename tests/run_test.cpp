@@ -77,9 +77,9 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     // The whole of it where it begins with the banner, else what it ends with.
     std::size_t tail = outcome.err.size() - std::min(outcome.err.size(), e.err.size());
     EXPECT_EQ(e.err.rfind(kBanner, 0) == 0 ? outcome.err : outcome.err.substr(tail), e.err);
-    EXPECT_EQ(target.chip.sleepUs(), e.sleptMs * 1000ull);
+    EXPECT_EQ(target.adapter.sleptNs() / 1000, e.sleptMs * 1000ull);
     // The port is opened only for a sound image, and the target let go unless it never answered.
-    EXPECT_EQ(target.chip.lineCalls() > 0, e.sleptMs > 0);
+    EXPECT_EQ(target.adapter.lineCalls() > 0, e.sleptMs > 0);
     EXPECT_EQ(target.chip.pinLevel(vtarget::Pin::Reset), e.code != 3 && e.err.find("Port") > 500);
     EXPECT_EQ(target.chip.violationCount(), 0u);
     if (e.file.empty()) return;
@@ -201,14 +201,14 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
               kCode + "\xFF");
     EXPECT_EQ(target.chip.fuse(), 0xFF);
     EXPECT_EQ(target.chip.lock(), 0x04);
-    EXPECT_EQ(target.chip.trace().back(), "RESET 1");
+    EXPECT_EQ(target.adapter.trace().back(), "RESET 1");
     // Programming Enable 144 calls, seven queries of 120, three sent
     // instructions of 128, 248 per byte, and the release.
     if (fast) {
         // Every pin is driven only when its level changes, and the run takes
         // about the chip's own write times.
         std::map<std::string, std::string> last;
-        for (const std::string& line : target.chip.trace()) {
+        for (const std::string& line : target.adapter.trace()) {
             std::string pin = line.substr(0, line.find(' '));
             if (pin == "MISO" || pin == "SLEEP") continue;
             EXPECT_NE(last[pin], line) << "driven twice";
@@ -217,10 +217,10 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         EXPECT_LT(target.chip.nowUs(), 200000u);
         return;
     }
-    EXPECT_EQ(target.chip.lineCalls() + target.chip.statusReads(),
+    EXPECT_EQ(target.adapter.lineCalls() + target.adapter.statusReads(),
               5u + 144 + 7 * 120 + 3 * 128 + 18 * 248 + 1);
-    EXPECT_EQ(target.chip.statusReads(), 8u * (1 + 7 + 18));
-    const std::vector<std::string>& trace = target.chip.trace();
+    EXPECT_EQ(target.adapter.statusReads(), 8u * (1 + 7 + 18));
+    const std::vector<std::string>& trace = target.adapter.trace();
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 8),
               (std::vector<std::string>{"MOSI 1", "SCK 0", "RESET 0", "SLEEP 2000", "RESET 1",
                                         "SLEEP 50", "RESET 0", "SLEEP 50"}));

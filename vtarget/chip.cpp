@@ -64,28 +64,18 @@ Chip::Chip(const Config& config)
     frameOffset_ = static_cast<unsigned>((33 - attempt) % 32);
 }
 
-void Chip::traceLine(const char* what, unsigned value) {
-    if (!config_.trace) return;
-    trace_.push_back(std::string(what) + " " + std::to_string(value));
-}
-
 void Chip::setPin(Pin pin, bool level) {
-    ++lineCalls_;
-    pinCall();
     switch (pin) {
         case Pin::Sck:
-            traceLine("SCK", level);
             if (level != sck_) {
                 sck_ = level;
                 onSck(level);
             }
             break;
         case Pin::Mosi:
-            traceLine("MOSI", level);
             mosi_ = level;
             break;
         case Pin::Reset:
-            traceLine("RESET", level);
             if (level != reset_) {
                 reset_ = level;
                 onReset(level);
@@ -94,32 +84,6 @@ void Chip::setPin(Pin pin, bool level) {
         case Pin::Miso:
             break;
     }
-}
-
-bool Chip::readMiso() {
-    ++statusReads_;
-    pinCall();
-    traceLine("MISO", miso_);
-    return miso_;
-}
-
-void Chip::sleep(std::uint64_t us) {
-    now_ += us;
-    sleep_ += us;
-    waitUs_ += us;
-    if (!config_.trace || waitUs_ < 1000) return;
-    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
-    if (waitTraced_) {
-        trace_.back() = std::move(line);
-    } else {
-        trace_.push_back(std::move(line));
-        waitTraced_ = true;
-    }
-}
-
-void Chip::pinCall() {
-    waitUs_ = 0;
-    waitTraced_ = false;
 }
 
 void Chip::advanceUs(std::uint64_t us) {
@@ -223,7 +187,7 @@ bool Chip::readResult(std::uint32_t firstThree, std::uint8_t& value) const {
 }
 
 void Chip::execute(std::uint32_t word) {
-    if (config_.trace) words_.push_back(word);
+    if (config_.keepWords) words_.push_back(word);
     if (!settled()) {
         violations_.add("instruction before reset settled");
         return;
@@ -335,9 +299,6 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
 std::uint64_t Chip::nowUs() const {
     return now_;
 }
-std::uint64_t Chip::sleepUs() const {
-    return sleep_;
-}
 const std::array<std::uint8_t, kFlashBytes>& Chip::flash() const {
     return flash_;
 }
@@ -368,12 +329,6 @@ bool Chip::pinLevel(Pin pin) const {
     return false;
 }
 
-std::uint64_t Chip::lineCalls() const {
-    return lineCalls_;
-}
-std::uint64_t Chip::statusReads() const {
-    return statusReads_;
-}
 std::uint64_t Chip::unknownInstructions() const {
     return unknown_;
 }
@@ -391,9 +346,6 @@ const std::vector<std::string>& Chip::violations() const {
 }
 std::uint64_t Chip::violationCount() const {
     return violations_.count();
-}
-const std::vector<std::string>& Chip::trace() const {
-    return trace_;
 }
 const std::vector<std::uint32_t>& Chip::words() const {
     return words_;

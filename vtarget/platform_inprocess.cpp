@@ -1,7 +1,6 @@
 // The platform calls served by a virtual chip in the same process, through
-// the virtual adapter: its wiring, its call cost and its sleeps.
-#include <memory>
-
+// the virtual adapter that the caller of attach() owns: its wiring, its call
+// cost and its sleeps.
 #include "link/platform.h"
 #include "vtarget/inprocess.h"
 
@@ -11,7 +10,7 @@ namespace {
 
 constexpr std::uint64_t kNsPerMs = 1000000;
 
-std::unique_ptr<Adapter> adapter;
+Adapter* adapter = nullptr;
 bool opened = false;
 
 unsigned bitOf(platform::PortLine line) {
@@ -30,8 +29,8 @@ unsigned bitOf(platform::PortLine line) {
 
 }  // namespace
 
-void attach(Chip* chip, const AdapterConfig& config) {
-    adapter = chip != nullptr ? std::make_unique<Adapter>(*chip, config) : nullptr;
+void attach(Adapter* attached) {
+    adapter = attached;
     opened = false;
 }
 
