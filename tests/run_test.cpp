@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                kBlinkMs},
         Ending{"SyncAtLastAttempt", "sync=32", "blink.hex", 0, kDone + kRelease, kBlinkMs + 310},
         Ending{"NeverSynchronised", "sync=never", "blink.hex", 3, kConnect + kSyncError, 2420},
+        Ending{"FuseLocksOut", "fuse=FF", "blink.hex", 3, kConnect + kSyncError, 2420},
         Ending{"NonAtmel", "signature=1F9005", "/l:0 blink.hex", 5,
                kLockFuse + ">>> Non-Atmel device detected!" + kCanceled + kRelease, 2100},
         Ending{"NotOneKilobyte", "signature=1E9105", "blink.hex", 5,
@@ -224,6 +225,8 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 8),
               (std::vector<std::string>{"MOSI 1", "SCK 0", "RESET 0", "SLEEP 2000", "RESET 1",
                                         "SLEEP 50", "RESET 0", "SLEEP 50"}));
+    // The fuse written (FF: SPIEN unprogrammed) takes effect at the next open.
+    EXPECT_EQ(testsupport::runProgram("blink.hex").code, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultAndFast, Runs, ::testing::Bool());

@@ -58,6 +58,9 @@ class Adapter {
     void sleep(std::uint64_t ns);
     // Time that passes without a sleep: a clock being watched, or real time.
     void advance(std::uint64_t ns);
+    // The port is opened: the chip powers up afresh, and a fuse written
+    // since takes effect.
+    void powerUp() { chip_.powerUp(); }
     // A request the adapter does not know.
     void refuse(std::string what);
 

@@ -6,6 +6,15 @@
 // its pins (the adapter counts and traces those, adapter.h). Time is a count
 // of microseconds that advances only as the adapter says: a sleep, the cost
 // of a call, or real time.
+//
+// The fuse byte reads back as soon as it is written, but takes effect only at
+// power-up. The ATtiny11/12 datasheet (1006C, "Fuse Bits in ATtiny12"): all
+// fuse bits are programmable in low-voltage serial mode, and "Changing the
+// fuses does not have any effect while in programming mode"; the ATtiny15L's
+// (1187E, "Fuse Bits") says the same, and that unprogramming SPIEN or
+// programming RSTDISBL in that mode "will disable future in-system
+// downloading attempts". Such an ATtiny12 or 15 (SPIEN is bit 5, RSTDISBL
+// bit 4) never enters serial programming mode, as if nothing were connected.
 #pragma once
 
 #include <array>
@@ -30,6 +39,12 @@ struct Config {
     std::array<std::uint8_t, 3> signature{0x1E, 0x90, 0x05};  // ATtiny12
     std::uint8_t calibration = 0x5A;
     std::uint8_t fuse = 0x52;
+    bool fuseStuck = false;  // the fuse always reads stuckFuse; writes do not take
+    std::uint8_t stuckFuse = 0;
+    // The model's fuse bits (see applyModel()): the bits it has, and whether
+    // SPIEN and RSTDISBL (bits 5 and 4) can lock serial programming out.
+    std::uint8_t fuseBits = 0xFF;
+    bool fuseLocksOut = true;
     std::uint8_t lock = 0x06;   // as Read Lock Bits reports it: bits 2 and 1
     int syncAttempt = 1;        // the host's attempt (1-32) at which the echo first comes; 0 never
     bool absent = false;        // nothing connected: MISO stays low, nothing is executed
@@ -50,8 +65,8 @@ struct Config {
     }
 };
 
-// Gives config the signature and the busy times of a supported model (10, 11,
-// 12, 15); false, changing nothing, for another number.
+// Gives config the signature, the busy times and the fuse bits of a supported
+// model (10, 11, 12, 15); false, changing nothing, for another number.
 bool applyModel(int model, Config& config);
 
 class Chip {
@@ -62,12 +77,16 @@ class Chip {
     void setPin(Pin pin, bool level);
     // Time passes: a sleep, the cost of a call, or real time.
     void advanceUs(std::uint64_t us);
+    // The supply comes on (again): the fuse byte takes effect, and the chip is
+    // out of programming mode unless RESET and SCK are low, the datasheets'
+    // way in at power-up. A constructed chip has just powered up.
+    void powerUp();
 
     // Observation.
     std::uint64_t nowUs() const;
     const std::array<std::uint8_t, kFlashBytes>& flash() const;
     const std::array<std::uint8_t, kEepromBytes>& eeprom() const;
-    std::uint8_t fuse() const;
+    std::uint8_t fuse() const;  // as Read Fuse Bits reports it
     std::uint8_t lock() const;  // as Read Lock Bits reports bits 2 and 1: 06, 04, 02, 00
     bool inProgrammingMode() const;
     bool pinLevel(Pin pin) const;  // MISO as the chip drives it
@@ -102,6 +121,7 @@ class Chip {
     };
 
     void onSck(bool level);
+    std::uint8_t fuseRead(std::uint8_t written) const;
     void onReset(bool level);
     void sample();
     void decideOutput();
@@ -116,9 +136,10 @@ class Chip {
     Config config_;
     std::array<std::uint8_t, kFlashBytes> flash_;
     std::array<std::uint8_t, kEepromBytes> eeprom_;
-    std::uint8_t fuse_;
-    std::uint8_t lockBits_;  // bits 2 and 1; a 0 is a programmed bit
-    unsigned frameOffset_;   // samples counted in the first frame after entering
+    std::uint8_t fuse_;       // as Read Fuse Bits reports it
+    bool lockedOut_ = false;  // by the fuse at power-up
+    std::uint8_t lockBits_;   // bits 2 and 1; a 0 is a programmed bit
+    unsigned frameOffset_;    // samples counted in the first frame after entering
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act

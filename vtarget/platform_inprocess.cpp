@@ -41,6 +41,7 @@ namespace platform {
 bool open(const char*) {
     if (!vtarget::adapter || vtarget::opened) return false;
     vtarget::opened = true;
+    vtarget::adapter->powerUp();
     return true;
 }
 

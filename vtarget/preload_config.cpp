@@ -84,7 +84,7 @@ struct Entry {
 };
 
 const Entry kEntries[] = {
-    {{"model", "10|11|12|15", "the chip's signature and busy times (12)"},
+    {{"model", "10|11|12|15", "the chip's signature, busy times and fuse bits (12)"},
      [](Parse& p, const std::string& v) {
          std::uint64_t number = 0;
          Config model = p.options.chip;
@@ -93,6 +93,8 @@ const Entry kEntries[] = {
          }
          Config& chip = p.options.chip;
          chip.signature = model.signature;
+         chip.fuseBits = model.fuseBits;
+         chip.fuseLocksOut = model.fuseLocksOut;
          if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
          if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
          if (!p.eraseUsGiven) chip.eraseUs = model.eraseUs;
@@ -109,8 +111,12 @@ const Entry kEntries[] = {
      }},
     {{"calibration", "XX", "the calibration byte (5A)"},
      [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.calibration); }},
-    {{"fuse", "XX", "the fuse byte (52)"},
+    {{"fuse", "XX", "the fuse byte (52); 12 and 15 lock out with bit 5 set or bit 4 clear"},
      [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.fuse); }},
+    {{"stuck-fuse", "XX", "the fuse always reads XX and writes do not take"},
+     [](Parse& p, const std::string& v) {
+         return p.options.chip.fuseStuck = parseByte(v, p.options.chip.stuckFuse);
+     }},
     {{"lock", "06|04|02|00", "the lock bits as Read Lock Bits reports them (06)"},
      [](Parse& p, const std::string& v) {
          return parseByte(v, p.options.chip.lock) && (p.options.chip.lock & ~0x06u) == 0;
