@@ -1,7 +1,7 @@
 #include "vtarget/preload_config.h"
 
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace vtarget {
 
@@ -55,13 +55,20 @@ bool parseStuck(const std::string& text, unsigned size, std::map<unsigned, std::
     return true;
 }
 
+// Reads a regular file only, and of it one byte more than the memory holds:
+// a device or a FIFO could go on for ever, or never answer.
 template <std::size_t N>
 std::string readContents(const std::string& path, std::array<std::uint8_t, N>& memory) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return "cannot read " + path;
+    if (!std::filesystem::is_regular_file(path, error)) return path + " is not a regular file";
     std::ifstream in(path, std::ios::binary);
-    if (!in) return "cannot read " + path;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() > N) return path + " is larger than " + std::to_string(N) + " bytes";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char bytes[N + 1];
+    in.read(bytes, N + 1);
+    auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad() || (!in && !in.eof())) return "cannot read " + path;
+    if (got > N) return path + " is larger than " + std::to_string(N) + " bytes";
+    for (std::size_t i = 0; i < got; ++i) {
         memory[i] = static_cast<std::uint8_t>(bytes[i]);
     }
     return "";
@@ -170,12 +177,12 @@ const Entry kEntries[] = {
      }},
     {{"realtime", nullptr, "sleeps really wait, calls cost nothing: the chip keeps real time"},
      [](Parse& p, const std::string&) { return p.options.realtime = true; }},
-    {{"flash-in", "PATH", "the flash's first bytes, raw, from a file"},
+    {{"flash-in", "PATH", "the flash's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
          p.error = readContents(v, p.options.chip.flash);
          return !v.empty();
      }},
-    {{"eeprom-in", "PATH", "the EEPROM's first bytes, raw, from a file"},
+    {{"eeprom-in", "PATH", "the EEPROM's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
          p.error = readContents(v, p.options.chip.eeprom);
          return !v.empty();

@@ -59,7 +59,7 @@ TEST(Quillet, ExitCodesReachTheShell) {
                 {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
                 // A setting the library cannot read ends the process before main: the
                 // program never runs on a port the library does not stand in front of.
-                {"sync=33", kQuillet + " blink.hex", 125, "vtarget: bad value '33' for sync\n"},
+                {"flash-in=.", kQuillet + " blink.hex", 125, "vtarget: . is not a regular file\n"},
                 // The chip's 1245th call is the first byte's write: 5 + 1112 + 128.
                 {"fail-after=1245", kQuillet + " blink.hex", 5,
                  ">>> Port " + kPort +
