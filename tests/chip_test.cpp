@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "vtarget/preload_config.h"
+
 using namespace vtarget;
 
 namespace {
 
 constexpr std::uint32_t kEnable = 0xAC530000;
+constexpr std::uint32_t kPowerUp = 0xFFFFFFFF;  // no instruction
 
 // RESET falls with SCK at sck, and the host waits.
 void enter(Chip& chip, bool sck = false, std::uint64_t waitUs = 20000) {
@@ -22,9 +25,9 @@ std::uint32_t transfer(Chip& chip, std::uint32_t w) {
     std::uint32_t in = 0;
     for (int i = 31; i >= 0; --i) {
         chip.setPin(Pin::Mosi, (w >> i) & 1);
-        bool miso = chip.readMiso();
+        bool miso = chip.pinLevel(Pin::Miso);
         chip.setPin(Pin::Sck, true);
-        EXPECT_EQ(chip.readMiso(), miso) << "MISO moved on a rising edge";
+        EXPECT_EQ(chip.pinLevel(Pin::Miso), miso) << "MISO moved on a rising edge";
         chip.setPin(Pin::Sck, false);
         in = in << 1 | miso;
     }
@@ -44,8 +47,11 @@ int sync(Chip& chip) {
     return 0;
 }
 
-Chip ready(const Config& config) {
-    Chip chip(config);
+// A chip of the preload library's settings, in programming mode and in step.
+Chip ready(const std::string& settings) {
+    PreloadOptions options;
+    EXPECT_EQ(parsePreloadOptions(settings.c_str(), options), "");
+    Chip chip(options.chip);
     enter(chip);
     EXPECT_EQ(sync(chip), 1);
     return chip;
@@ -88,40 +94,47 @@ TEST_P(SyncAttempt, EchoComesExactlyAtTheConfiguredAttempt) {
 
 INSTANTIATE_TEST_SUITE_P(Chip, SyncAttempt, testing::Values(1, 2, 17, 32, 0));
 
-// One chip a row, lock bits as given: the words in turn, gapUs apart, and
-// the bytes the last four read (00 for a write).
+// One chip a row, of the settings given: the words in turn, gapUs apart,
+// and the bytes the last four read (00 for a write). kPowerUp powers the chip
+// up again, with RESET and SCK low.
 TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
-    for (const auto& [lock, gapUs, words, read] :
+    for (const auto& [settings, gapUs, words, read] :
          {// Flash cells only lose bits; 3FF is not 1FF.
-          std::tuple{0x06, 10000,
+          std::tuple{"", 10000,
                      std::vector<std::uint32_t>{0x4801FF3C, 0x4801FF0F, 0x2800FF00, 0x2801FF00},
                      0x0000FF0Cu},
           // EEPROM cells are replaced, at wrapped addresses; signature byte 3 reads FF.
-          {0x06, 10000, {0xC0FF45F0, 0xC0FF450F, 0xA000C500, 0x30000700}, 0x00000FFF},
+          {"", 10000, {0xC0FF45F0, 0xC0FF450F, 0xA000C500, 0x30000700}, 0x00000FFF},
           // Chip erase clears both memories.
-          {0x06, 10000, {0x40000000, 0xC0000000, 0xAC800000, 0x20000000, 0xA0000000}, 0x0000FFFF},
+          {"", 10000, {0x40000000, 0xC0000000, 0xAC800000, 0x20000000, 0xA0000000}, 0x0000FFFF},
           // A programmed lock bit stops writes, and lock bits only get programmed.
-          {0x04, 10000, {0x40000800, 0x20000800, 0xACFB0000, 0x58000000}, 0x00FF00F9},
-          {0x02, 10000, {0xC0000300, 0xA0000300, 0xACFF0000, 0x58000000}, 0x00FF00FB},
+          {"lock=04", 10000, {0x40000800, 0x20000800, 0xACFB0000, 0x58000000}, 0x00FF00F9},
+          {"lock=02", 10000, {0xC0000300, 0xA0000300, 0xACFF0000, 0x58000000}, 0x00FF00FB},
           // With both programmed, reads echo the address.
-          {0x00, 10000, {0x20000800, 0xA0000300, 0x30000100}, 0x080301},
+          {"lock=00", 10000, {0x20000800, 0xA0000300, 0x30000100}, 0x080301},
           // Busy for 4500 us after a flash write and 9000 after an EEPROM write or
           // an erase, the chip reads FF (data polling) and loses writes.
-          {0x06, 4499, {0x40000000, 0x50000000, 0x50000000}, 0x00FF52},
-          {0x06, 4500, {0x40000000, 0x50000000}, 0x0052},
-          {0x06, 8999, {0xAC800000, 0x50000000, 0x50000000}, 0x00FF52},
-          {0x06, 8999, {0xC0000000, 0x40000000, 0x20000000}, 0x0000FF}}) {
-        Config config;
-        config.lock = static_cast<std::uint8_t>(lock);
-        Chip chip = ready(config);
+          {"", 4499, {0x40000000, 0x50000000, 0x50000000}, 0x00FF52},
+          {"", 4500, {0x40000000, 0x50000000}, 0x0052},
+          {"", 8999, {0xAC800000, 0x50000000, 0x50000000}, 0x00FF52},
+          {"", 8999, {0xC0000000, 0x40000000, 0x20000000}, 0x0000FF},
+          // A fuse write reads back at once (bits a model lacks as 1) and takes
+          // effect at power-up: on an ATtiny12 or 15, SPIEN unprogrammed (bit 5
+          // set) or RSTDISBL programmed (bit 4 clear) leave MISO low for good.
+          {"", 20000, {0xACA000FF, 0x50000000, kPowerUp, 0x50000000}, 0x00FF00},
+          {"model=15", 20000, {0xACA000C3, 0x50000000, kPowerUp, 0x50000000}, 0x00CF00},
+          {"model=11", 20000, {0xACA00000, 0x50000000, kPowerUp, 0x50000000}, 0x00E0E0},
+          {"stuck-fuse=52", 20000, {0xACA000FF, kPowerUp, 0x50000000}, 0x0052}}) {
+        Chip chip = ready(settings);
         std::uint32_t got = 0;
         for (std::uint32_t word : words) {
-            got = got << 8 | (transfer(chip, word) & 0xFF);
+            if (word == kPowerUp) chip.powerUp();
+            got = word == kPowerUp ? got : got << 8 | (transfer(chip, word) & 0xFF);
             chip.advanceUs(gapUs);
         }
         EXPECT_EQ(got, read) << std::hex << words[0];
     }
-    Chip chip = ready(Config());
+    Chip chip = ready("");
     for (std::uint32_t word : {0x00000000u, 0xAC400000u, 0xAC600000u, 0x21000000u, 0xC8000000u})
         EXPECT_EQ(transfer(chip, word), 0u);
     EXPECT_EQ(chip.unknownInstructions(), 5u);

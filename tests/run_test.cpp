@@ -77,9 +77,9 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     // The whole of it where it begins with the banner, else what it ends with.
     std::size_t tail = outcome.err.size() - std::min(outcome.err.size(), e.err.size());
     EXPECT_EQ(e.err.rfind(kBanner, 0) == 0 ? outcome.err : outcome.err.substr(tail), e.err);
-    EXPECT_EQ(target.chip.sleepUs(), e.sleptMs * 1000ull);
+    EXPECT_EQ(target.adapter.sleptNs() / 1000, e.sleptMs * 1000ull);
     // The port is opened only for a sound image, and the target let go unless it never answered.
-    EXPECT_EQ(target.chip.lineCalls() > 0, e.sleptMs > 0);
+    EXPECT_EQ(target.adapter.lineCalls() > 0, e.sleptMs > 0);
     EXPECT_EQ(target.chip.pinLevel(vtarget::Pin::Reset), e.code != 3 && e.err.find("Port") > 500);
     EXPECT_EQ(target.chip.violationCount(), 0u);
     if (e.file.empty()) return;
@@ -107,6 +107,12 @@ INSTANTIATE_TEST_SUITE_P(
                kBanner + ">>> illegal parameter /x:1 ignored\n" + kReady + kDone +
                    "  fuse bits D3 written\n  lock bits 04 written\n" + kRelease,
                kBlinkMs},
+        Ending{"FuseThatDoesNotTake", "stuck-fuse=52", "/f:211 /l:0 blink.hex", 5,
+               kDone +
+                   "  fuse bits D3 written\n>>> Error verifying fuse bits. waited 1f <> readed "
+                   "12\n  lock bits 00 written\n" +
+                   kRelease,
+               kBlinkMs},
         Ending{"FuseThatEndsSerialProgramming", "", "/f:243 blink.hex", 1,
                kBanner + ">>> Fuse bits F3 would unprogram SPIEN: the chip could then be "
                          "programmed only with high voltage. Fuse bits D3 keep SPIEN programmed. "
@@ -128,6 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                kBlinkMs},
         Ending{"SyncAtLastAttempt", "sync=32", "blink.hex", 0, kDone + kRelease, kBlinkMs + 310},
         Ending{"NeverSynchronised", "sync=never", "blink.hex", 3, kConnect + kSyncError, 2420},
+        Ending{"FuseLocksOut", "fuse=FF", "blink.hex", 3, kConnect + kSyncError, 2420},
         Ending{"NonAtmel", "signature=1F9005", "/l:0 blink.hex", 5,
                kLockFuse + ">>> Non-Atmel device detected!" + kCanceled + kRelease, 2100},
         Ending{"NotOneKilobyte", "signature=1E9105", "blink.hex", 5,
@@ -218,7 +225,7 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
               kCode + "\xFF");
     EXPECT_EQ(target.chip.fuse(), 0xDF);
     EXPECT_EQ(target.chip.lock(), 0x04);
-    EXPECT_EQ(target.chip.trace().back(), "RESET 1");
+    EXPECT_EQ(target.adapter.trace().back(), "RESET 1");
     // The port's check 3 calls, the reset 5, Programming Enable 144, nine
     // queries of 120 (the fuse and lock read back), three sent instructions
     // of 128, 248 per byte, and the release.
@@ -226,7 +233,7 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         // Every pin is driven only when its level changes, and the run takes
         // about the chip's own write times.
         std::map<std::string, std::string> last;
-        for (const std::string& line : target.chip.trace()) {
+        for (const std::string& line : target.adapter.trace()) {
             std::string pin = line.substr(0, line.find(' '));
             if (pin == "MISO" || pin == "SLEEP") continue;
             EXPECT_NE(last[pin], line) << "driven twice";
@@ -235,14 +242,16 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         EXPECT_LT(target.chip.nowUs(), 200000u);
         return;
     }
-    EXPECT_EQ(target.chip.lineCalls() + target.chip.statusReads(),
+    EXPECT_EQ(target.adapter.lineCalls() + target.adapter.statusReads(),
               3u + 5 + 144 + 9 * 120 + 3 * 128 + 18 * 248 + 1);
-    EXPECT_EQ(target.chip.statusReads(), 1 + 8u * (1 + 9 + 18));
-    const std::vector<std::string>& trace = target.chip.trace();
+    EXPECT_EQ(target.adapter.statusReads(), 1 + 8u * (1 + 9 + 18));
+    const std::vector<std::string>& trace = target.adapter.trace();
     EXPECT_EQ(
         std::vector<std::string>(trace.begin(), trace.begin() + 11),
         (std::vector<std::string>{"MISO 0", "MOSI 1", "MOSI 0", "MOSI 1", "SCK 0", "RESET 0",
                                   "SLEEP 2000", "RESET 1", "SLEEP 50", "RESET 0", "SLEEP 50"}));
+    // The fuse written (DF: SPIEN programmed) keeps the chip reachable at the next open.
+    EXPECT_EQ(testsupport::runProgram("blink.hex").code, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(DefaultAndFast, Runs, ::testing::Bool());

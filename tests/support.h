@@ -60,7 +60,8 @@ inline std::string writeFile(const std::string& name, const std::string& content
 inline vtarget::PreloadOptions chipOf(const std::string& vtarget) {
     vtarget::PreloadOptions options;
     EXPECT_EQ(vtarget::parsePreloadOptions(vtarget.c_str(), options), "") << vtarget;
-    options.chip.trace = true;
+    options.chip.keepWords = true;
+    options.adapter.trace = true;
     return options;
 }
 
@@ -103,13 +104,14 @@ inline void enterProgrammingMode() {
     port::exchange(wave);
 }
 
-// A virtual chip attached to the platform calls for the lifetime of the
-// object; with no-port in its settings there is no port to open.
+// A virtual chip behind its adapter, attached to the platform calls for the
+// lifetime of the object; with no-port in its settings there is no port to open.
 struct AttachedChip {
     vtarget::Chip chip;
+    vtarget::Adapter adapter;  // what the program did: calls, sleeps, the trace
     explicit AttachedChip(const vtarget::PreloadOptions& options = chipOf(""))
-        : chip(options.chip) {
-        vtarget::attach(options.noPort ? nullptr : &chip, options.adapter);
+        : chip(options.chip), adapter(chip, options.adapter) {
+        vtarget::attach(options.noPort ? nullptr : &adapter);
     }
     ~AttachedChip() { vtarget::attach(nullptr); }
     AttachedChip(const AttachedChip&) = delete;

@@ -61,7 +61,7 @@ class Batch : public port::Transport {
         for (std::size_t i = 0; i < wave.count; ++i) {
             const Step& step = wave.steps[i];
             if (step.kind == Step::Drive) chip_.setPin(step.pin, step.level);
-            if (step.kind == Step::Sample) samples.bits[samples.count++] = chip_.readMiso();
+            if (step.kind == Step::Sample) samples.bits[samples.count++] = chip_.pinLevel(wiring::Pin::Miso);
             if (step.kind == Step::Wait) chip_.advanceUs(step.us);
             waitsOnly = waitsOnly && step.kind == Step::Wait;
         }

@@ -10,6 +10,7 @@ struct Wire {
     Line line;
     Pin pin;
     bool fromHost;
+    const char* name;  // the pin's, in the trace
 };
 
 //   chip              serial port (DB9)
@@ -19,10 +20,10 @@ struct Wire {
 //   MISO   -------->  DSR   (6)
 // A call that drives several lines drives them in this order.
 const Wire kWiring[] = {
-    {Line::Rts, Pin::Sck, true},
-    {Line::Dtr, Pin::Reset, true},
-    {Line::TxBreak, Pin::Mosi, true},
-    {Line::Dsr, Pin::Miso, false},
+    {Line::Rts, Pin::Sck, true, "SCK"},
+    {Line::Dtr, Pin::Reset, true, "RESET"},
+    {Line::TxBreak, Pin::Mosi, true, "MOSI"},
+    {Line::Dsr, Pin::Miso, false, "MISO"},
 };
 
 }  // namespace
@@ -38,11 +39,22 @@ bool Adapter::call() {
     return true;
 }
 
+// A pin driven or read ends the wait before it.
+void Adapter::pinCall(const char* name, bool level) {
+    waitUs_ = 0;
+    waitTraced_ = false;
+    if (config_.trace) trace_.push_back(std::string(name) + (level ? " 1" : " 0"));
+}
+
 bool Adapter::drive(unsigned lines, unsigned levels) {
     if (!call()) return false;
     for (const Wire& wire : kWiring) {
         unsigned bit = lineBit(wire.line);
-        if (wire.fromHost && (lines & bit) != 0) chip_.setPin(wire.pin, (levels & bit) != 0);
+        if (!wire.fromHost || (lines & bit) == 0) continue;
+        bool level = (levels & bit) != 0;
+        ++lineCalls_;
+        pinCall(wire.name, level);
+        chip_.setPin(wire.pin, level);
     }
     return true;
 }
@@ -51,7 +63,11 @@ bool Adapter::read(unsigned& levels) {
     levels = 0;
     if (!call()) return false;
     for (const Wire& wire : kWiring) {
-        bool level = wire.fromHost ? chip_.pinLevel(wire.pin) : chip_.readMiso();
+        bool level = chip_.pinLevel(wire.pin);
+        if (!wire.fromHost) {
+            ++statusReads_;
+            pinCall(wire.name, level);
+        }
         if (level) levels |= lineBit(wire.line);
     }
     return true;
@@ -62,7 +78,17 @@ void Adapter::sleep(std::uint64_t ns) {
     sleptNs_ += ns;
     std::uint64_t total = subUsNs_ + ns;
     subUsNs_ = total % kNsPerUs;
-    chip_.sleep(total / kNsPerUs);
+    std::uint64_t us = total / kNsPerUs;
+    chip_.advanceUs(us);
+    waitUs_ += us;
+    if (!config_.trace || waitUs_ < 1000) return;
+    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
+    if (waitTraced_) {
+        trace_.back() = std::move(line);
+    } else {
+        trace_.push_back(std::move(line));
+        waitTraced_ = true;
+    }
 }
 
 void Adapter::advance(std::uint64_t ns) {

@@ -1,18 +1,20 @@
 // The virtual adapter: the wiring between a serial port's lines and the
-// chip's pins, and what a call through it costs. The in-process back end and
-// the preload library both reach the chip through it, so the unit and
-// end-to-end tests see the same adapter.
+// chip's pins, and what the host did through it: its calls and what they
+// cost, the pins they drove and read (counted, and traced a line each), and
+// its sleeps. The in-process back end and the preload library both reach the
+// chip through it, so the unit and end-to-end tests see the same adapter.
 //
 // Every line or status call costs virtual time (a native UART's few
 // microseconds by default), so a program that polls the chip without
-// sleeping still sees time pass. Sleeps pass at once; the chip counts those
-// with no call between them as one wait, as a wait on the lines would look.
-// With fail-after, the calls after the first N fail, as when an adapter is
-// unplugged.
+// sleeping still sees time pass. Sleeps pass at once; those with no pin
+// driven or read between them are one wait in the trace, as a wait on the
+// lines would look. With fail-after, the calls after the first N fail, as
+// when an adapter is unplugged.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vtarget/chip.h"
 #include "vtarget/violations.h"
@@ -33,6 +35,7 @@ struct AdapterConfig {
     std::uint64_t callNs = kDefaultCallNs;  // virtual time each line or status call costs
     bool failAfterSet = false;
     std::uint64_t failAfter = 0;  // line and status calls that succeed; the later ones fail
+    bool trace = false;           // keep a line per pin call in Adapter::trace()
 };
 
 class Adapter {
@@ -40,19 +43,24 @@ class Adapter {
     Adapter(Chip& chip, const AdapterConfig& config);
 
     // One call that drives each line of `lines` (lineBit()s) to its bit in
-    // `levels`. Lines the chip drives are left alone. False, and nothing
-    // driven, once the adapter is gone.
+    // `levels`: a line call, and a trace line such as "SCK 1", for each pin.
+    // Lines the chip drives are left alone. False, and nothing driven, once
+    // the adapter is gone.
     bool drive(unsigned lines, unsigned levels);
 
     // One call that reads every line into `levels` (lineBit()s): the host's
-    // lines as driven, the chip's as it drives them. False, reading 0, once
-    // the adapter is gone.
+    // lines as driven, the chip's as it drives them (a status read, traced
+    // "MISO 0"). False, reading 0, once the adapter is gone.
     bool read(unsigned& levels);
 
-    // The host sleeps ns: over at once in virtual time.
+    // The host sleeps ns: over at once in virtual time. Sleeps with no pin
+    // call between them are one wait, traced in whole milliseconds: "SLEEP 2000".
     void sleep(std::uint64_t ns);
     // Time that passes without a sleep: a clock being watched, or real time.
     void advance(std::uint64_t ns);
+    // The port is opened: the chip powers up afresh, and a fuse written
+    // since takes effect.
+    void powerUp() { chip_.powerUp(); }
     // A request the adapter does not know.
     void refuse(std::string what);
 
@@ -60,11 +68,17 @@ class Adapter {
     std::uint64_t sleptNs() const;  // every sleep asked for, exactly
     // Calls and sleeps so far: what a watched clock tells the host's other work by.
     std::uint64_t activity() const { return activity_; }
+    std::uint64_t lineCalls() const { return lineCalls_; }      // pins driven
+    std::uint64_t statusReads() const { return statusReads_; }  // reads of MISO
+    // A line per pin call and wait: "SCK 1", "MOSI 0", "RESET 1", "MISO 0",
+    // "SLEEP 2000"; kept only with AdapterConfig::trace.
+    const std::vector<std::string>& trace() const { return trace_; }
     const Chip& chip() const { return chip_; }
     const Violations& violations() const { return violations_; }
 
   private:
     bool call();
+    void pinCall(const char* name, bool level);
 
     Chip& chip_;
     const AdapterConfig config_;
@@ -72,6 +86,10 @@ class Adapter {
     std::uint64_t activity_ = 0;  // calls tried and sleeps taken
     std::uint64_t sleptNs_ = 0;
     std::uint64_t subUsNs_ = 0;  // the chip's clock below its microsecond
+    std::uint64_t lineCalls_ = 0, statusReads_ = 0;
+    std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
+    bool waitTraced_ = false;   // the trace's last line is that wait
+    std::vector<std::string> trace_;
     Violations violations_;
 };
 

@@ -6,6 +6,8 @@ namespace {
 
 constexpr std::uint64_t kSettleUs = 20000;
 constexpr std::uint8_t kUnlocked = 0x06;
+constexpr std::uint8_t kSpien = 0x20;     // unprogrammed (1): no serial programming
+constexpr std::uint8_t kRstdisbl = 0x10;  // programmed (0): RESET is an I/O pin
 
 const char* const kKindNames[] = {
     "programming_enable", "chip_erase",   "read_signature", "read_calibration",
@@ -31,15 +33,25 @@ bool applyModel(int model, Config& config) {
     // tWD_FLASH, tWD_EEPROM and tWD_ERASE of the datasheets' "Low-voltage
     // Serial Programming Characteristics". The ATtiny10 and 11 program only at
     // high voltage; they take the times of the ATtiny12, of the same datasheet.
+    //
+    // The fuse bits, from "Fuse Bits" and the programming instruction tables:
+    // the ATtiny12 has all eight (BODLEVEL, BODEN, SPIEN, RSTDISBL,
+    // CKSEL3..0), the ATtiny15L six ("8765 xx43": CKSEL1..0 in bits 1 and 0,
+    // bits 3 and 2 unused), the ATtiny10 and 11 five (FSTRT, RSTDISBL,
+    // CKSEL2..0 in bits 4 to 0, read as "x_xx76_543x_xx" in high-voltage
+    // mode), with no SPIEN and no low-voltage serial mode for RSTDISBL to
+    // lock out.
     static const struct {
         int model;
         std::uint8_t signature;
         std::uint32_t flashUs, eepromUs, eraseUs;
+        std::uint8_t fuseBits;
+        bool fuseLocksOut;
     } kModels[] = {
-        {10, 0x03, 4500, 9000, 9000},
-        {11, 0x04, 4500, 9000, 9000},
-        {12, 0x05, 4500, 9000, 9000},
-        {15, 0x06, 4100, 8200, 8200},
+        {10, 0x03, 4500, 9000, 9000, 0x1F, false},
+        {11, 0x04, 4500, 9000, 9000, 0x1F, false},
+        {12, 0x05, 4500, 9000, 9000, 0xFF, true},
+        {15, 0x06, 4100, 8200, 8200, 0xF3, true},
     };
     for (const auto& m : kModels) {
         if (m.model != model) continue;
@@ -47,6 +59,8 @@ bool applyModel(int model, Config& config) {
         config.flashWriteUs = m.flashUs;
         config.eepromWriteUs = m.eepromUs;
         config.eraseUs = m.eraseUs;
+        config.fuseBits = m.fuseBits;
+        config.fuseLocksOut = m.fuseLocksOut;
         return true;
     }
     return false;
@@ -56,36 +70,41 @@ Chip::Chip(const Config& config)
     : config_(config),
       flash_(config.flash),
       eeprom_(config.eeprom),
-      fuse_(config.fuse),
+      fuse_(config.fuseStuck ? config.stuckFuse : fuseRead(config.fuse)),
       lockBits_(config.lock & kUnlocked) {
     // Each failed host attempt is 33 edges, so attempt n starts n-1 samples
     // further into the chip's 32-bit framing; start the framing that far back.
     int attempt = config.syncAttempt >= 1 && config.syncAttempt <= 32 ? config.syncAttempt : 1;
     frameOffset_ = static_cast<unsigned>((33 - attempt) % 32);
+    powerUp();
 }
 
-void Chip::traceLine(const char* what, unsigned value) {
-    if (!config_.trace) return;
-    trace_.push_back(std::string(what) + " " + std::to_string(value));
+// The datasheets give the bits a model lacks as "x" (don't care) in Read Fuse
+// Bits; they read 1 here, as unprogrammed bits do, and as the ATtiny15L's
+// Write Fuse Bits ("8765 1143") has them written.
+std::uint8_t Chip::fuseRead(std::uint8_t written) const {
+    return static_cast<std::uint8_t>(written | ~config_.fuseBits);
+}
+
+void Chip::powerUp() {
+    lockedOut_ = config_.fuseLocksOut && ((fuse_ & kSpien) != 0 || (fuse_ & kRstdisbl) == 0);
+    programming_ = false;
+    miso_ = false;
+    if (!reset_) onReset(false);
 }
 
 void Chip::setPin(Pin pin, bool level) {
-    ++lineCalls_;
-    pinCall();
     switch (pin) {
         case Pin::Sck:
-            traceLine("SCK", level);
             if (level != sck_) {
                 sck_ = level;
                 onSck(level);
             }
             break;
         case Pin::Mosi:
-            traceLine("MOSI", level);
             mosi_ = level;
             break;
         case Pin::Reset:
-            traceLine("RESET", level);
             if (level != reset_) {
                 reset_ = level;
                 onReset(level);
@@ -94,32 +113,6 @@ void Chip::setPin(Pin pin, bool level) {
         case Pin::Miso:
             break;
     }
-}
-
-bool Chip::readMiso() {
-    ++statusReads_;
-    pinCall();
-    traceLine("MISO", miso_);
-    return miso_;
-}
-
-void Chip::sleep(std::uint64_t us) {
-    now_ += us;
-    sleep_ += us;
-    waitUs_ += us;
-    if (!config_.trace || waitUs_ < 1000) return;
-    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
-    if (waitTraced_) {
-        trace_.back() = std::move(line);
-    } else {
-        trace_.push_back(std::move(line));
-        waitTraced_ = true;
-    }
-}
-
-void Chip::pinCall() {
-    waitUs_ = 0;
-    waitTraced_ = false;
 }
 
 void Chip::advanceUs(std::uint64_t us) {
@@ -133,7 +126,7 @@ void Chip::onReset(bool level) {
         return;
     }
     // RESET falling with SCK high does not enter programming mode.
-    if (sck_ || config_.absent) return;
+    if (sck_ || config_.absent || lockedOut_) return;
     programming_ = true;
     // Only a chip framed in step from the start acts before it answers a Programming
     // Enable; the shifted words an out-of-step chip frames must not act as instructions.
@@ -223,7 +216,7 @@ bool Chip::readResult(std::uint32_t firstThree, std::uint8_t& value) const {
 }
 
 void Chip::execute(std::uint32_t word) {
-    if (config_.trace) words_.push_back(word);
+    if (config_.keepWords) words_.push_back(word);
     if (!settled()) {
         violations_.add("instruction before reset settled");
         return;
@@ -312,7 +305,7 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
             startBusy(config_.eraseUs);
             break;
         case kWriteFuse:
-            fuse_ = b4;
+            if (!config_.fuseStuck) fuse_ = fuseRead(b4);
             break;
         case kWriteLock:
             lockBits_ &= b2 & kUnlocked;
@@ -334,9 +327,6 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
 
 std::uint64_t Chip::nowUs() const {
     return now_;
-}
-std::uint64_t Chip::sleepUs() const {
-    return sleep_;
 }
 const std::array<std::uint8_t, kFlashBytes>& Chip::flash() const {
     return flash_;
@@ -368,12 +358,6 @@ bool Chip::pinLevel(Pin pin) const {
     return false;
 }
 
-std::uint64_t Chip::lineCalls() const {
-    return lineCalls_;
-}
-std::uint64_t Chip::statusReads() const {
-    return statusReads_;
-}
 std::uint64_t Chip::unknownInstructions() const {
     return unknown_;
 }
@@ -391,9 +375,6 @@ const std::vector<std::string>& Chip::violations() const {
 }
 std::uint64_t Chip::violationCount() const {
     return violations_.count();
-}
-const std::vector<std::string>& Chip::trace() const {
-    return trace_;
 }
 const std::vector<std::uint32_t>& Chip::words() const {
     return words_;

@@ -1,9 +1,20 @@
 // A virtual 1-KB ATtiny seen through its serial programming pins.
 //
-// The model decodes what arrives on SCK, MOSI and RESET and answers on MISO as
-// the chip would; it knows nothing of the host's encoders. Time is a count of
-// microseconds that advances only when the host sleeps or the adapter charges
-// time for its calls.
+// The silicon alone: pins, memories, busy times and the chip's own rules. It
+// decodes what arrives on SCK, MOSI and RESET and answers on MISO as the chip
+// would; it knows nothing of the host's encoders, nor of the calls that drove
+// its pins (the adapter counts and traces those, adapter.h). Time is a count
+// of microseconds that advances only as the adapter says: a sleep, the cost
+// of a call, or real time.
+//
+// The fuse byte reads back as soon as it is written, but takes effect only at
+// power-up. The ATtiny11/12 datasheet (1006C, "Fuse Bits in ATtiny12"): all
+// fuse bits are programmable in low-voltage serial mode, and "Changing the
+// fuses does not have any effect while in programming mode"; the ATtiny15L's
+// (1187E, "Fuse Bits") says the same, and that unprogramming SPIEN or
+// programming RSTDISBL in that mode "will disable future in-system
+// downloading attempts". Such an ATtiny12 or 15 (SPIEN is bit 5, RSTDISBL
+// bit 4) never enters serial programming mode, as if nothing were connected.
 #pragma once
 
 #include <array>
@@ -28,6 +39,12 @@ struct Config {
     std::array<std::uint8_t, 3> signature{0x1E, 0x90, 0x05};  // ATtiny12
     std::uint8_t calibration = 0x5A;
     std::uint8_t fuse = 0x52;
+    bool fuseStuck = false;  // the fuse always reads stuckFuse; writes do not take
+    std::uint8_t stuckFuse = 0;
+    // The model's fuse bits (see applyModel()): the bits it has, and whether
+    // SPIEN and RSTDISBL (bits 5 and 4) can lock serial programming out.
+    std::uint8_t fuseBits = 0xFF;
+    bool fuseLocksOut = true;
     std::uint8_t lock = 0x06;   // as Read Lock Bits reports it: bits 2 and 1
     int syncAttempt = 1;        // the host's attempt (1-32) at which the echo first comes; 0 never
     bool absent = false;        // nothing connected: MISO stays low, nothing is executed
@@ -40,7 +57,7 @@ struct Config {
     std::uint32_t eraseUs = 9000;
     std::array<std::uint8_t, kFlashBytes> flash;    // initial contents; 0xFF by default
     std::array<std::uint8_t, kEepromBytes> eeprom;  // initial contents; 0xFF by default
-    bool trace = false;  // keep a line per call in Chip::trace(), and Chip::words()
+    bool keepWords = false;                         // keep the decoded words in Chip::words()
 
     Config() {
         flash.fill(0xFF);
@@ -48,35 +65,31 @@ struct Config {
     }
 };
 
-// Gives config the signature and the busy times of a supported model (10, 11,
-// 12, 15); false, changing nothing, for another number.
+// Gives config the signature, the busy times and the fuse bits of a supported
+// model (10, 11, 12, 15); false, changing nothing, for another number.
 bool applyModel(int model, Config& config);
 
 class Chip {
   public:
     explicit Chip(const Config& config = Config());
 
-    // Host side: one call each, counted and traced.
-    void setPin(Pin pin, bool level);  // trace "SCK 1", "MOSI 0", "RESET 1"; MISO is not the host's
-    bool readMiso();                   // trace "MISO 0"
-    // The host waits us microseconds. Sleeps with no pin call between them are
-    // one wait, traced as one line of whole milliseconds: "SLEEP 2000".
-    void sleep(std::uint64_t us);
-
-    // Time that passes without a sleep (the cost of a platform call, or real time).
+    // A pin the host drives: SCK, MOSI or RESET; MISO is the chip's.
+    void setPin(Pin pin, bool level);
+    // Time passes: a sleep, the cost of a call, or real time.
     void advanceUs(std::uint64_t us);
+    // The supply comes on (again): the fuse byte takes effect, and the chip is
+    // out of programming mode unless RESET and SCK are low, the datasheets'
+    // way in at power-up. A constructed chip has just powered up.
+    void powerUp();
 
     // Observation.
     std::uint64_t nowUs() const;
-    std::uint64_t sleepUs() const;  // sum of the host's requested sleeps
     const std::array<std::uint8_t, kFlashBytes>& flash() const;
     const std::array<std::uint8_t, kEepromBytes>& eeprom() const;
-    std::uint8_t fuse() const;
+    std::uint8_t fuse() const;  // as Read Fuse Bits reports it
     std::uint8_t lock() const;  // as Read Lock Bits reports bits 2 and 1: 06, 04, 02, 00
     bool inProgrammingMode() const;
-    bool pinLevel(Pin pin) const;
-    std::uint64_t lineCalls() const;    // setPin calls
-    std::uint64_t statusReads() const;  // readMiso calls
+    bool pinLevel(Pin pin) const;  // MISO as the chip drives it
     std::uint64_t unknownInstructions() const;
     // Executed instructions by kind: "programming_enable", "chip_erase",
     // "read_signature", "read_calibration", "read_fuse", "read_lock",
@@ -86,9 +99,8 @@ class Chip {
     // The rules the host broke: the first Violations::kKept as text, and how many in all.
     const std::vector<std::string>& violations() const;
     std::uint64_t violationCount() const;
-    const std::vector<std::string>& trace() const;
     // The complete 32-bit words the chip has decoded, in order (framed as the
-    // chip frames them); kept only when tracing.
+    // chip frames them); kept only with Config::keepWords.
     const std::vector<std::uint32_t>& words() const;
 
   private:
@@ -109,6 +121,7 @@ class Chip {
     };
 
     void onSck(bool level);
+    std::uint8_t fuseRead(std::uint8_t written) const;
     void onReset(bool level);
     void sample();
     void decideOutput();
@@ -119,30 +132,26 @@ class Chip {
     bool settled() const;
     bool busy() const { return now_ < busyUntil_; }
     void startBusy(std::uint32_t us) { busyUntil_ = now_ + us; }
-    void traceLine(const char* what, unsigned value);
-    void pinCall();
 
     Config config_;
     std::array<std::uint8_t, kFlashBytes> flash_;
     std::array<std::uint8_t, kEepromBytes> eeprom_;
-    std::uint8_t fuse_;
-    std::uint8_t lockBits_;  // bits 2 and 1; a 0 is a programmed bit
-    unsigned frameOffset_;   // samples counted in the first frame after entering
+    std::uint8_t fuse_;       // as Read Fuse Bits reports it
+    bool lockedOut_ = false;  // by the fuse at power-up
+    std::uint8_t lockBits_;   // bits 2 and 1; a 0 is a programmed bit
+    unsigned frameOffset_;    // samples counted in the first frame after entering
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act
-    std::uint64_t now_ = 0, sleep_ = 0, resetFellAt_ = 0, busyUntil_ = 0;
-    std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
-    bool waitTraced_ = false;   // the trace's last line is that wait
+    std::uint64_t now_ = 0, resetFellAt_ = 0, busyUntil_ = 0;
     unsigned bit_ = 0;          // samples taken in the current frame
     std::uint32_t shift_ = 0;   // bits sampled so far
     std::uint32_t output_ = 0;  // the frame's output word, MSB first
-    std::uint64_t lineCalls_ = 0, statusReads_ = 0, unknown_ = 0;
+    std::uint64_t unknown_ = 0;
     std::array<std::uint64_t, kKinds> counts_{};
     // Built from counts_ when asked for, so counting never allocates.
     mutable std::map<std::string, std::uint64_t> instructions_;
     Violations violations_;
-    std::vector<std::string> trace_;
     std::vector<std::uint32_t> words_;
 };
 

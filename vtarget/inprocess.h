@@ -4,12 +4,11 @@
 #pragma once
 
 #include "vtarget/adapter.h"
-#include "vtarget/chip.h"
 
 namespace vtarget {
 
-// Puts chip behind the port through an adapter set up as config says;
-// nullptr leaves no port to open.
-void attach(Chip* chip, const AdapterConfig& config = AdapterConfig());
+// Puts adapter, and the chip behind it, behind the port until the next
+// attach; nullptr leaves no port to open. The caller keeps both alive.
+void attach(Adapter* adapter);
 
 }  // namespace vtarget

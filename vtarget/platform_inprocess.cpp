@@ -1,8 +1,8 @@
 // The platform calls served by a virtual chip in the same process, through
-// the virtual adapter: its wiring, its call cost and its sleeps.
+// the virtual adapter that the caller of attach() owns: its wiring, its call
+// cost and its sleeps.
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include "link/platform.h"
 #include "vtarget/inprocess.h"
@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::uint64_t kNsPerUs = 1000;
 
-std::unique_ptr<Adapter> adapter;
+Adapter* adapter = nullptr;
 bool opened = false;
 
 unsigned bitOf(platform::PortLine line) {
@@ -32,8 +32,8 @@ unsigned bitOf(platform::PortLine line) {
 
 }  // namespace
 
-void attach(Chip* chip, const AdapterConfig& config) {
-    adapter = chip != nullptr ? std::make_unique<Adapter>(*chip, config) : nullptr;
+void attach(Adapter* attached) {
+    adapter = attached;
     opened = false;
 }
 
@@ -45,6 +45,7 @@ Result open(const char*) {
     if (!vtarget::adapter) return Result{ENOENT};
     if (vtarget::opened) return Result{EBUSY};
     vtarget::opened = true;
+    vtarget::adapter->powerUp();
     return Result{};
 }
 

@@ -152,12 +152,13 @@ std::uint64_t monotonicNs() {
 
 Config chipConfig(const PreloadOptions& options) {
     Config config = options.chip;
-    config.trace = !options.traceOut.empty();
+    config.keepWords = !options.traceOut.empty();
     return config;
 }
 
 AdapterConfig adapterConfig(const PreloadOptions& options) {
     AdapterConfig config = options.adapter;
+    config.trace = !options.traceOut.empty();
     // In real time a call takes what it really takes.
     if (options.realtime) config.callNs = 0;
     return config;
@@ -215,7 +216,7 @@ class Library {
         }
         if (worthWriting(options_.traceOut, atExit)) {
             std::ofstream out(options_.traceOut, std::ios::trunc);
-            writeTrace(out, chip_);
+            writeTrace(out, adapter_);
         }
     }
 

@@ -1,7 +1,7 @@
 #include "vtarget/preload_config.h"
 
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace vtarget {
 
@@ -55,13 +55,20 @@ bool parseStuck(const std::string& text, unsigned size, std::map<unsigned, std::
     return true;
 }
 
+// Reads a regular file only, and of it one byte more than the memory holds:
+// a device or a FIFO could go on for ever, or never answer.
 template <std::size_t N>
 std::string readContents(const std::string& path, std::array<std::uint8_t, N>& memory) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) return "cannot read " + path;
+    if (!std::filesystem::is_regular_file(path, error)) return path + " is not a regular file";
     std::ifstream in(path, std::ios::binary);
-    if (!in) return "cannot read " + path;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() > N) return path + " is larger than " + std::to_string(N) + " bytes";
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char bytes[N + 1];
+    in.read(bytes, N + 1);
+    auto got = static_cast<std::size_t>(in.gcount());
+    if (in.bad() || (!in && !in.eof())) return "cannot read " + path;
+    if (got > N) return path + " is larger than " + std::to_string(N) + " bytes";
+    for (std::size_t i = 0; i < got; ++i) {
         memory[i] = static_cast<std::uint8_t>(bytes[i]);
     }
     return "";
@@ -84,7 +91,7 @@ struct Entry {
 };
 
 const Entry kEntries[] = {
-    {{"model", "10|11|12|15", "the chip's signature and busy times (12)"},
+    {{"model", "10|11|12|15", "the chip's signature, busy times and fuse bits (12)"},
      [](Parse& p, const std::string& v) {
          std::uint64_t number = 0;
          Config model = p.options.chip;
@@ -93,6 +100,8 @@ const Entry kEntries[] = {
          }
          Config& chip = p.options.chip;
          chip.signature = model.signature;
+         chip.fuseBits = model.fuseBits;
+         chip.fuseLocksOut = model.fuseLocksOut;
          if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
          if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
          if (!p.eraseUsGiven) chip.eraseUs = model.eraseUs;
@@ -109,8 +118,12 @@ const Entry kEntries[] = {
      }},
     {{"calibration", "XX", "the calibration byte (5A)"},
      [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.calibration); }},
-    {{"fuse", "XX", "the fuse byte (52)"},
+    {{"fuse", "XX", "the fuse byte (52); 12 and 15 lock out with bit 5 set or bit 4 clear"},
      [](Parse& p, const std::string& v) { return parseByte(v, p.options.chip.fuse); }},
+    {{"stuck-fuse", "XX", "the fuse always reads XX and writes do not take"},
+     [](Parse& p, const std::string& v) {
+         return p.options.chip.fuseStuck = parseByte(v, p.options.chip.stuckFuse);
+     }},
     {{"lock", "06|04|02|00", "the lock bits as Read Lock Bits reports them (06)"},
      [](Parse& p, const std::string& v) {
          return parseByte(v, p.options.chip.lock) && (p.options.chip.lock & ~0x06u) == 0;
@@ -164,12 +177,12 @@ const Entry kEntries[] = {
      }},
     {{"realtime", nullptr, "sleeps really wait, calls cost nothing: the chip keeps real time"},
      [](Parse& p, const std::string&) { return p.options.realtime = true; }},
-    {{"flash-in", "PATH", "the flash's first bytes, raw, from a file"},
+    {{"flash-in", "PATH", "the flash's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
          p.error = readContents(v, p.options.chip.flash);
          return !v.empty();
      }},
-    {{"eeprom-in", "PATH", "the EEPROM's first bytes, raw, from a file"},
+    {{"eeprom-in", "PATH", "the EEPROM's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
          p.error = readContents(v, p.options.chip.eeprom);
          return !v.empty();

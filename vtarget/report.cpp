@@ -47,8 +47,8 @@ std::string stateJson(const Adapter& adapter) {
     json += field("lock", quoted(hex(&lock, 1)));
     json += field("virtual_us", number(chip.nowUs()));
     json += field("sleep_us", number(adapter.sleptNs() / 1000));
-    json += field("line_calls", number(chip.lineCalls()));
-    json += field("status_reads", number(chip.statusReads()));
+    json += field("line_calls", number(adapter.lineCalls()));
+    json += field("status_reads", number(adapter.statusReads()));
     std::string counts;
     for (const auto& [kind, count] : chip.instructions())
         counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
@@ -64,8 +64,8 @@ std::string stateJson(const Adapter& adapter) {
     return json + "  \"violations\": [" + texts + "]\n}\n";
 }
 
-void writeTrace(std::ostream& out, const Chip& chip) {
-    for (const std::string& line : chip.trace())
+void writeTrace(std::ostream& out, const Adapter& adapter) {
+    for (const std::string& line : adapter.trace())
         out << line << '\n';
 }
 

@@ -1,12 +1,12 @@
 // What a run leaves for the one who asked: the chip's state as JSON
 // (state-out) and the trace of its calls (trace-out).
 //
-// The state is one object: "flash" and "eeprom" (hexadecimal, address 0
-// first), "fuse" and "lock" (two hexadecimal digits), "virtual_us" (the
-// chip's clock), "sleep_us" (the sleeps the host asked for), "line_calls"
-// and "status_reads" (pins driven and MISO reads), "instructions" (count per
-// kind), "unknown_instructions", "violation_count" and "violations" (the
-// first few, as text).
+// The state is one object: from the chip, "flash" and "eeprom" (hexadecimal,
+// address 0 first), "fuse" and "lock" (two hexadecimal digits), "virtual_us"
+// (the chip's clock), "instructions" (count per kind) and
+// "unknown_instructions"; from the adapter, "sleep_us" (the sleeps the host
+// asked for), "line_calls" and "status_reads" (pins driven and MISO reads);
+// from both, "violation_count" and "violations" (the first few, as text).
 #pragma once
 
 #include <ostream>
@@ -18,7 +18,8 @@ namespace vtarget {
 
 std::string stateJson(const Adapter& adapter);
 
-// One line per call: "SCK 1", "MOSI 0", "RESET 1", "MISO 0", "SLEEP 2000".
-void writeTrace(std::ostream& out, const Chip& chip);
+// The adapter's trace, a line per pin call or wait: "SCK 1", "MOSI 0",
+// "RESET 1", "MISO 0", "SLEEP 2000".
+void writeTrace(std::ostream& out, const Adapter& adapter);
 
 }  // namespace vtarget

@@ -96,6 +96,8 @@ int ServedPort::open(int flags) {
         errno = error;
         return -1;
     }
+    // The first descriptor of a closed port powers the chip up.
+    if (masters_.empty()) adapter_.powerUp();
     masters_[fd] = master;
     used_ = true;
     return fd;

@@ -5,7 +5,10 @@
 //   TIOCSBRK, TIOCCBRK             drive the break state of TxD
 //   TIOCMGET                       reads RTS, DTR and DSR
 // Other requests the adapter has no use for are refused with ENOTTY and
-// noted. Such an open never reaches a device.
+// noted. Such an open never reaches a device. Opened while no served
+// descriptor is, the port powers the chip up, so a fuse written through an
+// earlier open takes effect (a descriptor taken on does not: Wine may hand
+// the same port over more than once in a run).
 //
 // Descriptors are followed by number: a dup of the served descriptor is a
 // plain pseudo-terminal. With serve-ptys, a pseudo-terminal slave that the

@@ -8,6 +8,13 @@
 
 namespace {
 
+// A directory of the test process's own, with an empty file in it.
+const struct Files {
+    std::string dir = mkdtemp(std::string("/tmp/quillet-config-XXXXXX").data());
+    Files() { std::ofstream(dir + "/empty"); }
+    ~Files() { std::filesystem::remove_all(dir); }
+} files;
+
 std::pair<std::string, vtarget::PreloadOptions> parse(const std::string& text) {
     vtarget::PreloadOptions options;
     std::string error = vtarget::parsePreloadOptions(text.c_str(), options);
@@ -16,14 +23,16 @@ std::pair<std::string, vtarget::PreloadOptions> parse(const std::string& text) {
 
 // Every key is in the help and reads a value written as the help writes it:
 // its last choice, digits for the letters (X and V lowercase hexadecimal),
-// a file for PATH, nothing for a flag. An empty value is refused.
+// an empty file for PATH, nothing for a flag. An empty value is refused.
 TEST(PreloadConfig, EveryKeyReadsTheValueItsHelpShows) {
     for (const vtarget::PreloadKey& key : vtarget::preloadKeys()) {
         std::string name = key.name, value = key.value ? key.value : "";
         EXPECT_NE(vtarget::preloadHelp().find("\n  " + name), std::string::npos) << name;
-        value = value == "PATH" ? "/dev/null" : value.substr(value.rfind('|') + 1);
+        bool path = value == "PATH";
+        value = value.substr(value.rfind('|') + 1);
         for (char& c : value)
             c = c == 'A' ? '1' : c == 'N' ? '9' : c == 'X' || c == 'V' ? 'f' : c;
+        if (path) value = files.dir + "/empty";
         EXPECT_EQ(parse(key.value ? name + "=" + value : name).first, "") << value;
         EXPECT_EQ(parse(name + "=").first, "bad value '' for " + name);
     }
@@ -31,11 +40,9 @@ TEST(PreloadConfig, EveryKeyReadsTheValueItsHelpShows) {
 
 // What a setting leaves: its error, or the signature byte, the busy times,
 // the call cost and the flash bytes 64 and 65. A busy time given with its key
-// stands, before or after the model; a file fills a memory from the start.
+// stands, before or after the model; a regular file fills a memory from the start.
 TEST(PreloadConfig, SettingsAndTheirErrors) {
-    char dir[] = "/tmp/quillet-config-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string big = std::string(dir) + "/65.bin";
+    std::string big = files.dir + "/65.bin";
     std::ofstream(big, std::ios::binary) << std::string(65, '\x7E');
     const std::pair<std::string, std::string> rows[] = {
         {"model=10", "3 4500 9000 9000 2000 255 255"},
@@ -46,7 +53,8 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
         {"model=13", "bad value '13' for model"},
         {"lock=01", "bad value '01' for lock"},
         {"stuck=400:00", "bad value '400:00' for stuck"},
-        {"eeprom-in=" + big, big + " is larger than 64 bytes"}};
+        {"eeprom-in=" + big, big + " is larger than 64 bytes"},
+        {"flash-in=/dev/zero", "/dev/zero is not a regular file"}};
     for (const auto& [text, expected] : rows) {
         auto [error, options] = parse(text);
         const vtarget::Config& c = options.chip;
@@ -57,7 +65,6 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
             seen += (seen.empty() ? "" : " ") + std::to_string(n);
         EXPECT_EQ(error.empty() ? seen : error, expected) << text;
     }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

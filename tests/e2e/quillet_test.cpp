@@ -67,7 +67,7 @@ TEST(Quillet, ExitCodesReachTheShell) {
         {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
         // A setting the library cannot read ends the process before main: the
         // program never runs on a port the library does not stand in front of.
-        {"sync=33", kQuillet + " blink.hex", 125, "vtarget: bad value '33' for sync\n"},
+        {"flash-in=.", kQuillet + " blink.hex", 125, "vtarget: . is not a regular file\n"},
         // A signal ends the run: at the prompt, and in a wait (real time).
         {"", "mkfifo in; " + kQuillet + " blink.hex <in & q=$!; exec 3>in; " + kSignal, 143,
          kInterrupted},
