@@ -33,6 +33,15 @@ std::uint8_t query(IspInstruction w) {
     return waveform::byteAt(port::exchange(wave), 0);
 }
 
+// Sends all four bytes of written, then the first three of read, and returns
+// the fourth of read as it comes back: one waveform.
+std::uint8_t sendThenQuery(IspInstruction written, IspInstruction read) {
+    waveform::Waveform wave = port::begin();
+    waveform::sendInstruction(wave, written);
+    waveform::queryInstruction(wave, read);
+    return waveform::byteAt(port::exchange(wave), 0);
+}
+
 }  // namespace
 
 // AC 53 00 00: bytes 1, 2 and 4 sent, byte 3 exchanged for the echo.
@@ -88,6 +97,16 @@ std::uint8_t readEepromByte(unsigned a) {
 // C0 00 aa dd
 void writeEepromByte(unsigned a, unsigned d) {
     send(word(0xC0, 0x00, a & 0x3Fu, d));
+}
+
+// 40|48 0a aa dd, then 20|28 0a aa rr
+std::uint8_t writeThenReadFlashByte(unsigned a, unsigned d) {
+    return sendThenQuery(flashWord(0x40, a, d), flashWord(0x20, a, 0x00));
+}
+
+// C0 00 aa dd, then A0 00 aa rr
+std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d) {
+    return sendThenQuery(word(0xC0, 0x00, a & 0x3Fu, d), word(0xA0, 0x00, a & 0x3Fu, 0x00));
 }
 
 // AC A0 00 ff|0C

@@ -22,6 +22,11 @@ void writeFlashByte(unsigned a, unsigned d);
 // a: EEPROM address (wraps at 64). Returns the byte.
 std::uint8_t readEepromByte(unsigned a);
 void writeEepromByte(unsigned a, unsigned d);
+// Write Flash Byte and then Read Flash Byte of the same address, in one
+// waveform: one exchange where the transport batches. Returns the byte read.
+std::uint8_t writeThenReadFlashByte(unsigned a, unsigned d);
+// The same for the EEPROM.
+std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d);
 // Bits 3 and 2 always go out as 1.
 void writeFuseBits(unsigned f);
 // Bits 2 and 1 of l; a 0 programs that lock bit.

@@ -25,21 +25,25 @@ constexpr std::uint64_t kMaxWriteUs = kLongestWriteUs;
 constexpr unsigned kMaxPolls = 10000;
 
 // Writes d at a and returns what then reads back there. The default waits
-// the settle time; fast skips an erased byte's write and otherwise reads the
-// byte until it shows what was written (a byte being written reads 0xFF).
+// the settle time. Fast, and any run on a port that batches, read the byte
+// until it shows what was written (a byte being written reads 0xFF), the
+// first time with the write; as 0xFF cannot be told from a write under way,
+// they skip writing it into the erased chip.
 unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
-    if (fast && d == kErased) return readTargetByte(kind, a);
-    if (kind == MemoryKind::Flash) {
-        writeFlashByte(a, d);
-    } else {
-        writeEepromByte(a, d);
-    }
-    if (!fast) {
+    bool polling = fast || port::batches();
+    if (polling && d == kErased) return readTargetByte(kind, a);
+    if (!polling) {
+        if (kind == MemoryKind::Flash) {
+            writeFlashByte(a, d);
+        } else {
+            writeEepromByte(a, d);
+        }
         waitMs(kWriteSettleMs);
         return readTargetByte(kind, a);
     }
     std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
-    unsigned got = readTargetByte(kind, a);
+    unsigned got =
+        kind == MemoryKind::Flash ? writeThenReadFlashByte(a, d) : writeThenReadEepromByte(a, d);
     for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls)
         got = readTargetByte(kind, a);
     return got;

@@ -77,8 +77,8 @@ const char* describe(int error) {
     static char text[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
                                   static_cast<DWORD>(error), 0, text, sizeof text, NULL);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                          text[length - 1] == '.'))
+    while (length > 0 &&
+           (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
         --length;
     if (length == 0) std::snprintf(text, sizeof text, "error %d", error);
     text[length == 0 ? std::strlen(text) : length] = '\0';

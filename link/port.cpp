@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "link/ftdi.h"
 #include "link/interrupt.h"
 #include "link/platform.h"
 #include "link/port_name.h"
@@ -48,18 +49,24 @@ Opened open(const char* name, bool fast) {
     levels = waveform::Levels{};
     current = nullptr;
     PortName parsed = parsePortName(name);
+    Result why;
+    const char* advice = nullptr;
     if (installed != nullptr) {
         current = installed;
     } else if (parsed.kind == PortKind::Malformed) {
-        return {OpenStatus::Malformed, Result{EINVAL}};
-    } else if (parsed.kind != PortKind::Device) {
-        return {OpenStatus::NotBuilt, Result{ENOSYS}};
+        return {OpenStatus::Malformed, Result{EINVAL}, nullptr};
+    } else if (parsed.kind == PortKind::UsbSerial) {
+        return {OpenStatus::NotBuilt, Result{ENOSYS},
+                "usb:VID:PID[:SERIAL] ports are not supported by this build yet."};
+    } else if (parsed.kind == PortKind::Ftdi) {
+        current = openFtdi(parsed.serial, why, advice);
     } else {
-        Result why;
         current = openSerial(parsed.device, why);
-        if (current == nullptr) return {OpenStatus::Refused, why};
     }
-    return {OpenStatus::Open, Result{}};
+    if (current == nullptr) {
+        return {why.error == ENOSYS ? OpenStatus::NotBuilt : OpenStatus::Refused, why, advice};
+    }
+    return {OpenStatus::Open, Result{}, nullptr};
 }
 
 void install(Transport* transport) {
@@ -85,6 +92,10 @@ void wait(std::uint32_t us) {
     waveform::Waveform wave = begin();
     waveform::wait(wave, us);
     exchange(wave);
+}
+
+bool batches() {
+    return current != nullptr && current->batches();
 }
 
 bool answering() {

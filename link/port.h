@@ -15,13 +15,14 @@ namespace port {
 enum class OpenStatus {
     Open,
     Refused,    // the OS refused the port: why holds its reason
-    NotBuilt,   // a port-name form this build cannot drive yet
+    NotBuilt,   // a port-name form this build cannot drive
     Malformed,  // "ftdi:" or "usb:" not followed by its form
 };
 
 struct Opened {
     OpenStatus status;
     Result why;
+    const char* advice;  // a line for the user where the transport has one, or nullptr
 };
 
 // Opens the port called name (link/port_name.h) through the transport its
@@ -50,6 +51,9 @@ waveform::Samples exchange(const waveform::Waveform& wave, bool evenInterrupted 
 
 // A waveform of one wait of us microseconds, run at once.
 void wait(std::uint32_t us);
+
+// True where the open port's waveforms are exchanges with a round trip each.
+bool batches();
 
 // True while every call since the open has succeeded and the run has not
 // been interrupted.

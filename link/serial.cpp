@@ -1,6 +1,7 @@
 #include "link/serial.h"
 
 #include "link/platform.h"
+#include "link/wiring.h"
 
 namespace port {
 
@@ -8,32 +9,7 @@ namespace {
 
 using waveform::Pin;
 using waveform::Step;
-using wiring::PortLine;
-
-struct Wire {
-    Pin pin;
-    PortLine portLine;
-};
-
-//   target                    serial port (DB9)
-//   SCK    <------------------  RTS   (7)
-//   MOSI   <------------------  TxD   (3)  break state
-//   RESET  <------------------  DTR   (4)
-//   MISO   ------------------>  DSR   (6)
-//   GND    -------------------  GND   (5)
-const Wire kWiring[] = {
-    {Pin::Sck, PortLine::Rts},
-    {Pin::Mosi, PortLine::TxBreak},
-    {Pin::Reset, PortLine::Dtr},
-    {Pin::Miso, PortLine::Dsr},
-};
-
-PortLine portLineOf(Pin pin) {
-    for (const Wire& wire : kWiring) {
-        if (wire.pin == pin) return wire.portLine;
-    }
-    return PortLine::Dsr;  // unreachable: every pin is wired
-}
+using wiring::portLineOf;
 
 class Serial : public Transport {
   public:

@@ -25,6 +25,9 @@ class Transport {
     virtual Result run(const waveform::Waveform& wave, waveform::Samples& samples) = 0;
     // Microseconds on the transport's clock, which never goes back.
     virtual std::uint64_t nowUs() = 0;
+    // True where a waveform is one exchange whose answer takes a round trip,
+    // so that a fixed wait after a write is better spent reading it back.
+    virtual bool batches() const { return false; }
     // Closes the port; drives nothing.
     virtual void close() = 0;
 };

@@ -31,9 +31,9 @@ struct Step {
     std::uint32_t us;  // Wait
 };
 
-// Room for the longest waveform built in one go: Programming Enable's 144
-// drives and samples, and a wait before each of its 8 samples.
-constexpr std::size_t kMaxSteps = 192;
+// Room for the longest waveform built in one go: a sent and a queried
+// instruction, 248 drives and samples, and a wait before each of the 8 samples.
+constexpr std::size_t kMaxSteps = 256;
 constexpr std::size_t kMaxSamples = 32;
 constexpr int kUnknown = -1;
 

@@ -170,10 +170,8 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     if (opened.status != port::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
                      options.port);
-        if (opened.status == port::OpenStatus::NotBuilt) {
-            std::fprintf(stderr,
-                         "  ftdi[:SERIAL] and usb:VID:PID[:SERIAL] ports are not "
-                         "supported by this build yet.\n");
+        if (opened.advice != nullptr) {
+            std::fprintf(stderr, "  %s\n", opened.advice);
         } else if (opened.status == port::OpenStatus::Malformed) {
             std::fprintf(stderr,
                          "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "

@@ -198,8 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0},
         Ending{"PortFormNotBuilt", "", "--port=usb:1a86:7523 blink.hex", 2,
                "\"usb:1a86:7523\" not allowed!" + kCanceled +
-                   "  ftdi[:SERIAL] and usb:VID:PID[:SERIAL] ports are not supported by this "
-                   "build yet.\n",
+                   "  usb:VID:PID[:SERIAL] ports are not supported by this build yet.\n",
+               0},
+        Ending{"FtdiNotBuilt", "", "--port=ftdi:A1 blink.hex", 2,
+               "\"ftdi:A1\" not allowed!" + kCanceled +
+                   "  This build has no FTDI support: it was built without libftdi1 (Debian: "
+                   "libftdi1-dev).\n",
                0},
         Ending{"PortNameMalformed", "", "--port=ftdi: blink.hex", 2,
                "\"ftdi:\" not allowed!" + kCanceled +
