@@ -168,6 +168,11 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         printUsage();
         return kUsage;
     }
+    if (options.secondPath != nullptr) {
+        std::fprintf(stderr, ">>> Two files given, %s and %s: a run takes one. Canceled!\n",
+                     options.imagePath, options.secondPath);
+        return kUsage;
+    }
     if (options.mode != Mode::Program && (options.fuseGiven || options.lockGiven)) {
         std::fprintf(stderr,
                      ">>> /f: and /l: are written only when programming: --read and --verify "

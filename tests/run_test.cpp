@@ -175,6 +175,10 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"ReadIntoNoDirectory", "", "--read none/dump.hex", 4,
                ">>> Error creating file none/dump.hex.part. Reading canceled!\n", 0,
                "none/dump.hex"},
+        Ending{
+            "TwoFiles", "", "blink.hex data.eep", 1,
+            kBanner + ">>> Two files given, blink.hex and data.eep: a run takes one. Canceled!\n",
+            0},
         Ending{"VerifyListsEveryDifference", "", "--verify differs.eep", 5,
                ">>> Error verifying EEPROM at 0001. waited 20 <> readed ff\n"
                ">>> Error verifying EEPROM at 0002. waited 30 <> readed ff\n" +
