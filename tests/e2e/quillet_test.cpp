@@ -84,4 +84,46 @@ TEST(Quillet, ReadsAFileThatObjcopyTakes) {
     EXPECT_EQ(outcome.out, "\x01\x02\x03" + std::string(61, '\xFF'));
 }
 
+// What a run leaves, as each script prints it: a read's FILE becomes the
+// backup (erased.hex, the erased flash), and a closed standard descriptor
+// takes no file or port. The runs write into d/, which the script lists
+// last; $Q is quillet on the chip's port.
+TEST(Quillet, LosesNothingToWhatSurroundsIt) {
+    std::string erased;
+    for (unsigned a = 0; a < 1024; a += 16)
+        erased += e2e::record(a, std::string(16, '\xFF'));
+    erased += e2e::kEndRecord;
+    const std::string backup = "; echo $?; cmp erased.hex d/b.hex && ";
+    const struct {
+        const char* name;
+        std::string vtarget, script, out;
+        std::string tail;  // the end of standard error
+        bool root;         // skipped unless the tests run as root
+    } rows[] = {
+        {"StandardErrorClosedRead", "", "$Q --read d/b.hex 2>&-" + backup + "ls -A d", "0\nb.hex\n",
+         "", false},
+        // Descriptor 2 as the run waits at its prompt, with the port open.
+        {"StandardErrorClosedPort", "",
+         "mkfifo go; $Q blink.hex <go 2>&- & pid=$!; exec 3>go; i=0; "
+         "until ls -l /proc/$pid/fd | grep -q pts || [ $i = 9999 ]; do i=$((i+1)); done; "
+         "readlink /proc/$pid/fd/2; echo >&3; echo >&3; exec 3>&-; wait $pid; echo $?",
+         "/dev/null\n0\n", "", false},
+        {"StandardInputClosed", "", "timeout 20 $Q blink.hex <&-; echo $?", "0\n",
+         kWritten + kDisconnect + kEoj, false},
+    };
+    for (const auto& row : rows) {
+        if (row.root && geteuid() != 0) {
+            std::printf("%s skipped: it needs root\n", row.name);
+            continue;
+        }
+        e2e::Outcome outcome =
+            e2e::run({"Q=\"" + kQuillet + "\"; mkdir d; " + row.script,
+                      row.vtarget + ",port=" + kPort,
+                      {{"blink.hex", kBlink}, {"erased.hex", erased}, {"other", "precious\n"}}});
+        EXPECT_EQ(outcome.out, row.out) << row.name;
+        std::size_t size = std::min(outcome.err.size(), row.tail.size());
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail) << row.name;
+    }
+}
+
 }  // namespace
