@@ -83,8 +83,10 @@ int readTarget(const ProgramOptions& options) {
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
+    bool toStandardOutput = std::strcmp(options.imagePath, image::kStandardOutput) == 0;
     std::fprintf(stderr, "  %s read: %u bytes written to %s.\n",
-                 kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size, options.imagePath);
+                 kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size,
+                 toStandardOutput ? "standard output" : options.imagePath);
     return kSuccess;
 }
 
