@@ -1,8 +1,9 @@
 #include "image/file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "image/output.h"
 
 namespace image {
 
@@ -13,28 +14,29 @@ char imageText[kMaxImageBytes + 1];
 // The image's records, packed: never more bytes than their text.
 std::uint8_t imageRecords[kMaxImageBytes];
 
-constexpr char kPartSuffix[] = ".part";
-constexpr std::size_t kMaxPathBytes = 4096;
-
-// The output file being written, and the names it has and will take.
-std::FILE* output = nullptr;
+// The file a read is written to, as it was named; nullptr when none.
 const char* outputPath = nullptr;
-char partPath[kMaxPathBytes + sizeof kPartSuffix];
+bool toStandardOutput = false;
 
 void cancelOutput(const char* what, const char* path) {
-    std::fprintf(stderr, ">>> Error %s file %s. Reading canceled!\n", what, path);
+    std::fprintf(stderr, ">>> Error %s file %s: %s. Reading canceled!\n", what, path,
+                 output::reason());
     discardOutputFile();
 }
 
-// Where a rename does not replace an existing file (Windows), the target is
-// removed first; anywhere else the first rename's failure stands.
-bool renameOver(const char* from, const char* to) {
-    if (std::rename(from, to) == 0) return true;
-    if (errno != EACCES && errno != EEXIST) return false;
-    std::FILE* target = std::fopen(to, "rb");
-    if (target == nullptr) return false;
-    std::fclose(target);
-    return std::remove(to) == 0 && std::rename(from, to) == 0;
+const char* describe(output::Kind kind) {
+    switch (kind) {
+        case output::Kind::Directory:
+            return "a directory";
+        case output::Kind::Device:
+            return "a device";
+        case output::Kind::Fifo:
+            return "a FIFO";
+        case output::Kind::BrokenLink:
+            return "a link that leads nowhere";
+        default:
+            return "a special file";
+    }
 }
 
 }  // namespace
@@ -71,16 +73,22 @@ bool readImageFile(const char* path, MemoryKind kind, Image& image) {
 
 bool createOutputFile(const char* path) {
     discardOutputFile();
-    std::size_t length = std::strlen(path);
-    if (length < kMaxPathBytes) {
-        std::memcpy(partPath, path, length);
-        std::memcpy(partPath + length, kPartSuffix, sizeof kPartSuffix);
-        // Binary: the records end in "\n" on every platform.
-        output = std::fopen(partPath, "wb");
+    if (std::strcmp(path, kStandardOutput) == 0) {
+        toStandardOutput = true;
+        return true;
     }
-    if (output == nullptr) {
-        std::fprintf(stderr, ">>> Error creating file %s%s. Reading canceled!\n", path,
-                     kPartSuffix);
+    output::Kind kind = output::Kind::Missing;
+    if (!output::inspect(path, kind)) {
+        cancelOutput("creating", path);
+        return false;
+    }
+    if (kind != output::Kind::Missing && kind != output::Kind::Regular) {
+        std::fprintf(stderr, ">>> Error in file %s: %s, not a regular file. Reading canceled!\n",
+                     path, describe(kind));
+        return false;
+    }
+    if (!output::createTemporary()) {
+        cancelOutput("creating", path);
         return false;
     }
     outputPath = path;
@@ -88,16 +96,20 @@ bool createOutputFile(const char* path) {
 }
 
 bool saveOutputFile(const char* text, std::size_t size) {
-    if (output == nullptr) return false;
-    bool written = std::fwrite(text, 1, size, output) == size;
-    written = std::fclose(output) == 0 && written;
-    output = nullptr;
-    if (!written) {
-        cancelOutput("writing", partPath);
+    if (toStandardOutput) {
+        toStandardOutput = false;
+        if (output::writeStandardOutput(text, size)) return true;
+        std::fprintf(stderr, ">>> Error writing standard output: %s. Reading canceled!\n",
+                     output::reason());
         return false;
     }
-    if (!renameOver(partPath, outputPath)) {
-        cancelOutput("renaming", partPath);
+    if (outputPath == nullptr) return false;
+    if (!output::writeTemporary(text, size) || !output::flushTemporary()) {
+        cancelOutput("writing", outputPath);
+        return false;
+    }
+    if (!output::replace()) {
+        cancelOutput("renaming", outputPath);
         return false;
     }
     outputPath = nullptr;
@@ -105,10 +117,9 @@ bool saveOutputFile(const char* text, std::size_t size) {
 }
 
 void discardOutputFile() {
-    if (output != nullptr) std::fclose(output);
-    output = nullptr;
-    if (outputPath != nullptr) std::remove(partPath);
+    output::discard();
     outputPath = nullptr;
+    toStandardOutput = false;
 }
 
 }  // namespace image

@@ -17,17 +17,23 @@ constexpr std::size_t kMaxImageBytes = 1024 * 1024;
 // Returns true with image set; otherwise prints why and returns false.
 bool readImageFile(const char* path, MemoryKind kind, Image& image);
 
-// Creates path + ".part", the temporary file beside path that a read is
-// written to; an earlier path stays as it is until the read is complete.
-// Returns true when created; otherwise prints why and returns false.
+// The name that stands for standard output as a read's file.
+constexpr char kStandardOutput[] = "-";
+
+// Prepares the file a read is written to: refuses a path that names anything
+// but a regular file (links followed) or nothing, and creates a temporary
+// file of a unique name beside it; an earlier file at path stays as it is
+// until the read is complete. kStandardOutput needs nothing. Returns true
+// when ready; otherwise prints why and returns false.
 bool createOutputFile(const char* path);
 
-// Writes text of size bytes into the temporary file and renames it to the
-// path it was created for. Returns true when done; otherwise prints why,
-// removes the temporary file and returns false.
+// Writes text of size bytes into the temporary file, flushes it to the disk
+// and renames it over the path it was created for, or writes it to standard
+// output. Returns true when done; otherwise prints why, removes the
+// temporary file and returns false.
 bool saveOutputFile(const char* text, std::size_t size);
 
-// Closes and removes the temporary file if it is still there.
+// Closes and removes this run's temporary file if it is still there.
 void discardOutputFile();
 
 }  // namespace image

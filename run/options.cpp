@@ -75,6 +75,14 @@ void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& o
     }
 }
 
+void takePath(const char* arg, ProgramOptions& options) {
+    if (options.imagePath == nullptr) {
+        options.imagePath = arg;
+    } else if (options.secondPath == nullptr) {
+        options.secondPath = arg;
+    }
+}
+
 }  // namespace
 
 bool parseByte(const char* text, unsigned& value) {
@@ -98,7 +106,7 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             continue;
         }
         if (arg[0] != '/') {
-            options.imagePath = arg;
+            takePath(arg, options);
             continue;
         }
         // The character between the letter and the number is not looked at.
@@ -111,7 +119,7 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             options.lockValue = value;
             options.lockGiven = true;
         } else if (slashPaths && !looksLikeOption(arg)) {
-            options.imagePath = arg;
+            takePath(arg, options);
         } else {
             std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
         }

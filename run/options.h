@@ -16,6 +16,7 @@ struct ProgramOptions {
     unsigned lockValue = 0x06;
     bool lockGiven = false;
     const char* imagePath = nullptr;
+    const char* secondPath = nullptr;  // a second image or file, which no run takes
     const char* port = "COM1:";
     bool fast = false;          // the chip's own timing instead of fixed waits
     bool allowLockout = false;  // a fuse value may disable the reset pin
@@ -23,7 +24,8 @@ struct ProgramOptions {
 
 // Fills options from argv[1] to argv[argc - 1], printing each illegal
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
-// not a fuse or lock option may be the image path. Options that begin with
+// not a fuse or lock option may be the image path. The first path is the
+// image path, the second, if any, secondPath. Options that begin with
 // "--": --port=NAME (or --port NAME), --fast, --allow-lockout, and --read
 // or --verify (the last one given counts).
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);

@@ -92,8 +92,10 @@ int readTarget(const ProgramOptions& options) {
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
+    bool toStandardOutput = std::strcmp(options.imagePath, image::kStandardOutput) == 0;
     std::fprintf(stderr, "  %s read: %u bytes written to %s.\n",
-                 kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size, options.imagePath);
+                 kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size,
+                 toStandardOutput ? "standard output" : options.imagePath);
     return kSuccess;
 }
 
@@ -232,6 +234,11 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
     parseOptions(argc, argv, kSlashPaths, options);
     if (options.imagePath == nullptr) {
         printUsage();
+        return kUsage;
+    }
+    if (options.secondPath != nullptr) {
+        std::fprintf(stderr, ">>> Two files given, %s and %s: a run takes one. Canceled!\n",
+                     options.imagePath, options.secondPath);
         return kUsage;
     }
     if (options.mode != Mode::Program && (options.fuseGiven || options.lockGiven)) {

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Options,
     ::testing::Values(
         CommandLine{"/F:10 /L:6 a.hex", true, "a.hex", 0x0A, 6, ""},
-        CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "b.eep", 1, 4, ""},
+        CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "a.hex", 1, 4, ""},
         CommandLine{"/f: /L /l:243x /x:1 a.hex", true, "a.hex", -1, -1,
                     ">>> illegal parameter /f: ignored\n>>> illegal parameter /L ignored\n"
                     ">>> illegal parameter /l:243x ignored\n>>> illegal parameter /x:1 ignored\n"},

@@ -1,6 +1,9 @@
 // Whole runs on the virtual chip, as the operator sees them: every line of
 // standard error, the exit code, the waits, and what the chip holds after.
+#include <cerrno>
+#include <cstring>
 #include <iterator>
+#include <set>
 
 #include "tests/messages.h"
 #include "tests/support.h"
@@ -39,6 +42,7 @@ const std::string kFlashHex = [] {
         text += record(a, kFlash.substr(a, 16));
     return text + testsupport::kEndRecord;
 }();
+const std::string kLongName = std::string(251, 'n') + ".hex";
 // The reset sequence, the erase and a settle after each of blink's 18 bytes.
 constexpr unsigned kBlinkMs = 2000 + 50 + 50 + 2500 + 18 * 10;
 // The same in a fast run: no settle, as it polls.
@@ -56,6 +60,13 @@ struct Ending {
     std::string file = "", after = "";
 };
 
+std::set<std::string> namesHere() {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 void PrintTo(const Ending& e, std::ostream* out) {
     *out << e.name;
 }
@@ -71,6 +82,8 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     testsupport::writeFile("flash.bin", kFlash);
     testsupport::writeFile("dump.hex", kEarlier);
     testsupport::writeFile("differs.eep", kDiffersEep);
+    std::filesystem::create_directories("adir.hex");
+    std::set<std::string> before = namesHere();
     testsupport::AttachedChip target(testsupport::chipOf(e.vtarget));
     testsupport::Outcome outcome = testsupport::runProgram(e.args);
     EXPECT_EQ(outcome.code, e.code);
@@ -82,10 +95,12 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
     EXPECT_EQ(target.adapter.lineCalls() > 0, e.sleptMs > 0);
     EXPECT_EQ(target.chip.pinLevel(vtarget::Pin::Reset), e.code != 3 && e.err.find("Port") > 500);
     EXPECT_EQ(target.chip.violationCount(), 0u);
+    // No run leaves a file behind but the one it reads into.
+    for (const std::string& name : namesHere())
+        EXPECT_TRUE(before.count(name) != 0 || name == e.file || name == "stdin") << name;
     if (e.file.empty()) return;
     std::ifstream file(e.file, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), e.after);
-    EXPECT_FALSE(std::ifstream(e.file + ".part").is_open());
     for (const auto& [kind, count] : target.chip.instructions())
         EXPECT_TRUE(kind == "programming_enable" || kind.rfind("read_", 0) == 0) << kind;
 }
@@ -187,8 +202,21 @@ INSTANTIATE_TEST_SUITE_P(
                    kRelease,
                51, "dump.hex", kEarlier},
         Ending{"ReadIntoNoDirectory", "", "--read none/dump.hex", 4,
-               ">>> Error creating file none/dump.hex.part. Reading canceled!\n", 0,
-               "none/dump.hex"},
+               ">>> Error creating file none/dump.hex: " + std::string(std::strerror(ENOENT)) +
+                   ". Reading canceled!\n",
+               0, "none/dump.hex"},
+        Ending{"ReadIntoADirectory", "", "--read adir.hex", 4,
+               kBanner + ">>> Error in file adir.hex: a directory, not a regular file. Reading "
+                         "canceled!\n",
+               0},
+        // The name of the file may take all 255 bytes a name can have.
+        Ending{"ReadIntoTheLongestName", "flash-in=flash.bin", "--read " + kLongName, 0,
+               "  Flash read: 1024 bytes written to " + kLongName + ".\n" + kRelease, 2100,
+               kLongName, kFlashHex},
+        Ending{
+            "TwoFiles", "", "blink.hex data.eep", 1,
+            kBanner + ">>> Two files given, blink.hex and data.eep: a run takes one. Canceled!\n",
+            0},
         Ending{"VerifyListsEveryDifference", "", "--verify differs.eep", 5,
                ">>> Error verifying EEPROM at 0001. waited 20 <> readed ff\n"
                ">>> Error verifying EEPROM at 0002. waited 30 <> readed ff\n" +

@@ -153,4 +153,90 @@ TEST(Quillet, ReadsAFileThatObjcopyTakes) {
     EXPECT_EQ(outcome.out, "\x01\x02\x03" + std::string(61, '\xFF'));
 }
 
+// What a run leaves, as each script prints it: a read's FILE becomes the
+// backup (erased.hex, the erased flash) or stays as it was, and nothing else
+// is written, whatever stands at FILE or at the name beside it that a read
+// once used, one run at a time or two; and a closed standard descriptor
+// takes no file or port. The runs write into d/, which the script lists
+// last; $Q is quillet on the chip's port.
+TEST(Quillet, LosesNothingToWhatSurroundsIt) {
+    std::string erased;
+    for (unsigned a = 0; a < 1024; a += 16)
+        erased += e2e::record(a, std::string(16, '\xFF'));
+    erased += e2e::kEndRecord;
+    const std::string backup = "; echo $?; cmp erased.hex d/b.hex && ";
+    const std::string notRegular = ", not a regular file. Reading canceled!\n";
+    const struct {
+        const char* name;
+        std::string vtarget, script, out;
+        std::string tail;  // the end of standard error
+        bool root;         // skipped unless the tests run as root
+    } rows[] = {
+        {"PartIsALink", "",
+         "ln -s ../other d/b.hex.part && $Q --read d/b.hex" + backup + "cat other && ls -A d",
+         "0\nprecious\nb.hex\nb.hex.part\n", "", false},
+        {"PartIsALinkAndTheReadFails", "sync=never",
+         "ln -s ../other d/b.hex.part && $Q --read d/b.hex; echo $?; cat other && ls -A d",
+         "3\nprecious\nb.hex.part\n", "", false},
+        {"PartIsAHardLink", "",
+         "ln other d/b.hex.part && $Q --read d/b.hex" + backup + "cat other && ls -A d",
+         "0\nprecious\nb.hex\nb.hex.part\n", "", false},
+        {"PartIsAFifo", "",
+         "mkfifo d/b.hex.part && timeout 20 $Q --read d/b.hex" + backup + "ls -A d",
+         "0\nb.hex\nb.hex.part\n", "", false},
+        {"PrivateFileStaysPrivate", "",
+         "echo old >d/b.hex && chmod 600 d/b.hex && $Q --read d/b.hex" + backup +
+             "stat -c %a d/b.hex",
+         "0\n600\n", "", false},
+        {"NewFileTakesTheUmask", "",
+         "umask 027 && $Q --read d/b.hex" + backup + "stat -c %a d/b.hex", "0\n640\n", "", false},
+        {"FifoRefused", "",
+         "mkfifo d/b.hex && timeout 20 $Q --read d/b.hex; echo $?; test -p d/b.hex && ls -A d",
+         "4\nb.hex\n", ">>> Error in file d/b.hex: a FIFO" + notRegular, false},
+        {"DeviceRefused", "",
+         "mknod d/null c 1 3 && $Q --read d/null; echo $?; test -c d/null && ls -A d", "4\nnull\n",
+         ">>> Error in file d/null: a device" + notRegular, true},
+        // As /dev/stdout is.
+        {"LinkToAPipeRefused", "",
+         "ln -s /proc/self/fd/1 d/out && $Q --read d/out | cat; test -L d/out && ls -A d", "out\n",
+         ">>> Error in file d/out: a FIFO" + notRegular, false},
+        {"LinkToAFileFollowed", "",
+         "ln -s /proc/self/fd/1 d/out && $Q --read d/out >d/b.hex" + backup +
+             "test -L d/out && ls -A d",
+         "0\nb.hex\nout\n", "", false},
+        // The second run fails at the port while the first waits at its prompt.
+        {"TwoRunsAtOnce", "",
+         "mkfifo go; { $Q --read d/b.hex <go 2>a.err; echo $? >a.code; } & exec 3>go; "
+         "until grep -qs Connect a.err || [ -e a.code ]; do :; done; "
+         "$Q --port=/nonexistent/none --read d/b.hex 2>/dev/null; echo $?; "
+         "echo >&3; echo >&3; exec 3>&-; wait; cat a.code; cmp erased.hex d/b.hex && ls -A d",
+         "2\n0\nb.hex\n", "", false},
+        {"StandardErrorClosedRead", "", "$Q --read d/b.hex 2>&-" + backup + "ls -A d", "0\nb.hex\n",
+         "", false},
+        // Descriptor 2 as the run waits at its prompt, with the port open.
+        {"StandardErrorClosedPort", "",
+         "mkfifo go; $Q blink.hex <go 2>&- & pid=$!; exec 3>go; i=0; "
+         "until ls -l /proc/$pid/fd | grep -q pts || [ $i = 9999 ]; do i=$((i+1)); done; "
+         "readlink /proc/$pid/fd/2; echo >&3; echo >&3; exec 3>&-; wait $pid; echo $?",
+         "/dev/null\n0\n", "", false},
+        {"StandardInputClosed", "", "timeout 20 $Q blink.hex <&-; echo $?", "0\n",
+         kWritten + kDisconnect + kEoj, false},
+        {"ReadToStandardOutput", "", "$Q --read - | cmp erased.hex - && echo backup", "backup\n",
+         "  Flash read: 1024 bytes written to standard output.\n" + kDisconnect + kEoj, false},
+    };
+    for (const auto& row : rows) {
+        if (row.root && geteuid() != 0) {
+            std::printf("%s skipped: it needs root\n", row.name);
+            continue;
+        }
+        e2e::Outcome outcome =
+            e2e::run({"Q=\"" + kQuillet + "\"; mkdir d; " + row.script,
+                      row.vtarget + ",port=" + kPort,
+                      {{"blink.hex", kBlink}, {"erased.hex", erased}, {"other", "precious\n"}}});
+        EXPECT_EQ(outcome.out, row.out) << row.name;
+        std::size_t size = std::min(outcome.err.size(), row.tail.size());
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail) << row.name;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,44 @@
+// The platform's side of a read's output file: what its name stands for, a
+// temporary file of a unique name beside it, and the rename that puts the
+// temporary file in its place. One back end per platform, chosen by CMake:
+// output_posix.cpp or output_win32.cpp.
+#pragma once
+
+#include <cstddef>
+
+namespace image::output {
+
+// What a name stands for, links followed.
+enum class Kind { Missing, Regular, Directory, Device, Fifo, Other, BrokenLink };
+
+// Looks at path, following links, and remembers the file the backup is to
+// replace: the one a link leads to, so that the link stays, or path itself.
+// Returns false when the system cannot tell.
+bool inspect(const char* path, Kind& kind);
+
+// Creates a new file of a unique short name beside the remembered one,
+// exclusively, so that no existing name is ever opened. It gets the
+// permissions of the file it is to replace, or those of a new file. Returns
+// false when it cannot.
+bool createTemporary();
+
+// Writes size bytes of text into the temporary file.
+bool writeTemporary(const char* text, std::size_t size);
+
+// Flushes the temporary file to the disk and closes it.
+bool flushTemporary();
+
+// Renames the temporary file over the remembered one.
+bool replace();
+
+// Closes and removes the temporary file, if this run still has one; no other
+// file is ever removed.
+void discard();
+
+// Writes size bytes of text to standard output, as they are.
+bool writeStandardOutput(const char* text, std::size_t size);
+
+// The system's reason for the last of these calls that failed, as text.
+const char* reason();
+
+}  // namespace image::output
