@@ -29,6 +29,7 @@ TEST(PortNames, PickTheirTransport) {
         {"ftdi:", PortKind::Malformed, "", 0, 0},
         {"usb:1a86:7523", PortKind::UsbSerial, "", 0x1A86, 0x7523},
         {"usb:403:6001:FT1", PortKind::UsbSerial, "FT1", 0x403, 0x6001},
+        {"usb:abCF:F00f", PortKind::UsbSerial, "", 0xABCF, 0xF00F},
         {"usb:1a86:7523:", PortKind::Malformed, "", 0, 0},
         {"usb:1a86", PortKind::Malformed, "", 0, 0},
         {"usb:12345:1", PortKind::Malformed, "", 0, 0},
@@ -78,6 +79,23 @@ class Batch : public port::Transport {
   private:
     vtarget::Chip& chip_;
 };
+
+// A waveform too long for its room never reaches the port: the port is taken
+// as gone, as for any failed call.
+TEST(Waveforms, ThatOverflowNeverRun) {
+    vtarget::Chip chip;
+    Batch batch(chip);
+    port::install(&batch);
+    port::open("COM1:", false);
+    waveform::Waveform wave = port::begin();
+    for (std::size_t i = 0; i <= waveform::kMaxSteps; ++i)
+        waveform::drive(wave, wiring::Pin::Sck, i % 2 != 0);
+    port::exchange(wave);
+    EXPECT_EQ(port::failure().error, EOVERFLOW);
+    port::close();
+    port::install(nullptr);
+    EXPECT_EQ(batch.exchanges, 0u);
+}
 
 class Transports : public ::testing::TestWithParam<bool> {};
 
