@@ -144,3 +144,61 @@ TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
 }
 
 }  // namespace
+
+// The adapter of the settings between a host and a chip: what a status read,
+// a line call and a break set cost (us, and /errno where it fails), MOSI
+// 195.999 and 196 ms after the set, what the clear then costs, and MISO as
+// two reads give it, at once and 1 ms after the edge that raises it.
+TEST(Adapter, CostsBreaksAndStatusAsTheDriverHasThem) {
+    for (const auto& [settings, seen] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"", "2 2 2 11 2 11"},
+             {"adapter=ftdi", "1000 1000 2000 11 1000 11"},
+             {"adapter=cp210x", "1000 1000 2000 11 1000 11"},
+             // The interrupt endpoint's copy: the rise is seen at the next 1-ms poll.
+             {"adapter=ch340", "2 1000 2000 11 2000 01"},
+             {"adapter=pl2303", "2 1000 1000 11 1000 01"},
+             {"adapter=ch340,break=pulse", "2 1000 2000 10 45000 01"},
+             // A status read costs a line call where the adapter's is a transfer.
+             {"call-us=1000", "1000 1000 1000 11 1000 11"},
+             {"call-us=500,adapter=ch340", "2 500 1000 11 1000 01"},
+             // Keys stand whatever adapter= says; ENOTTY leaves the adapter there.
+             {"status-poll-us=0,break=enotty,status-us=3,adapter=ch340,call-us=5",
+              "3 5 10/25 00 10/25 11"},
+             {"break=enotty,fail-after=2", "2 2 2/5 00 2/5 00"}}) {
+        PreloadOptions options;
+        ASSERT_EQ(parsePreloadOptions(settings, options), "");
+        Chip chip(options.chip);
+        Adapter adapter(chip, options.adapter);
+        unsigned levels = 0;
+        std::string got;
+        auto timed = [&](auto call) {
+            std::uint64_t start = adapter.nowNs();
+            Result result = call();
+            got += std::to_string((adapter.nowNs() - start) / 1000);
+            got += result ? " " : "/" + std::to_string(result.error) + " ";
+        };
+        auto mosi = [&] { got += chip.pinLevel(Pin::Mosi) ? "1" : "0"; };
+        auto miso = [&] { got += adapter.read(levels) && levels & lineBit(Line::Dsr) ? "1" : "0"; };
+        timed([&] { return adapter.read(levels); });
+        timed([&] { return adapter.drive(lineBit(Line::Rts), 0); });
+        timed([&] { return adapter.setBreak(true); });
+        adapter.sleep(195999000);
+        mosi();
+        adapter.sleep(1000);
+        mosi();
+        got += " ";
+        timed([&] { return adapter.setBreak(false); });
+        // Programming Enable's echo raises MISO at the 17th falling edge.
+        adapter.drive(lineBit(Line::Dtr), 0);
+        adapter.sleep(20000000);
+        for (int i = 31; i >= 15; --i) {
+            chip.setPin(Pin::Mosi, kEnable >> i & 1);
+            adapter.drive(lineBit(Line::Rts), lineBit(Line::Rts));
+            adapter.drive(lineBit(Line::Rts), 0);
+        }
+        miso();
+        adapter.sleep(1000000);
+        miso();
+        EXPECT_EQ(got, seen) << settings;
+    }
+}
