@@ -1,5 +1,6 @@
 // Whole runs on the virtual chip, as the operator sees them: every line of
 // standard error, the exit code, the waits, and what the chip holds after.
+#include <cerrno>
 #include <iterator>
 
 #include "tests/messages.h"
@@ -208,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                0},
         Ending{"BreakRefused", "break=enotty", "blink.hex", 2,
                kBanner + ">>> Port COM1: cannot drive the chip: it cannot send a break, which " +
-                   "carries MOSI (Inappropriate ioctl for device)." + kCanceled,
+                   "carries MOSI (" + port::describe(port::Result{ENOTTY}) + ")." + kCanceled,
                0},
         Ending{"NoPort", "no-port", "blink.hex --port /dev/ttyUSB7", 2,
                kBanner + ">>>COM-port \"/dev/ttyUSB7\" not allowed!" + kCanceled, 0},
