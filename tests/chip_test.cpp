@@ -21,9 +21,10 @@ void enter(Chip& chip, bool sck = false, std::uint64_t waitUs = 20000) {
 }
 
 // Clocks w out MSB first, reading MISO while SCK is low; returns the word read.
-std::uint32_t transfer(Chip& chip, std::uint32_t w) {
+// With fewer bits, the first of them.
+std::uint32_t transfer(Chip& chip, std::uint32_t w, int bits = 32) {
     std::uint32_t in = 0;
-    for (int i = 31; i >= 0; --i) {
+    for (int i = 31; i >= 32 - bits; --i) {
         chip.setPin(Pin::Mosi, (w >> i) & 1);
         bool miso = chip.pinLevel(Pin::Miso);
         chip.setPin(Pin::Sck, true);
@@ -144,3 +145,59 @@ TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
 }
 
 }  // namespace
+
+// The adapter of the settings between a host and a chip: what a status read,
+// a line call and a break set cost (us, and /errno where it fails), MOSI
+// 195.999 and 196 ms after the set, what the clear then costs, and MISO as
+// two reads give it, at once and 1 ms after it rises.
+TEST(Adapter, CostsBreaksAndStatusAsTheDriverHasThem) {
+    for (const auto& [settings, seen] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"", "2 2 2 11 2 11"},
+             {"adapter=ftdi", "1000 1000 2000 11 1000 11"},
+             {"adapter=cp210x", "1000 1000 2000 11 1000 11"},
+             // The interrupt endpoint's copy: the rise is seen at the next 1-ms poll.
+             {"adapter=ch340", "2 1000 2000 11 2000 01"},
+             {"adapter=pl2303", "2 1000 1000 11 1000 01"},
+             {"adapter=ch340,break=pulse", "2 1000 2000 10 45000 01"},
+             // A status read costs a line call where the adapter's is a transfer.
+             {"call-us=1000", "1000 1000 1000 11 1000 11"},
+             {"call-us=500,adapter=ch340", "2 500 1000 11 1000 01"},
+             // Keys stand whatever adapter= says; ENOTTY leaves the adapter there.
+             {"status-poll-us=0,break=enotty,status-us=3,adapter=ch340,call-us=5",
+              "3 5 10/25 00 10/25 11"},
+             {"break=enotty,fail-after=2", "2 2 2/5 00 2/5 00"}}) {
+        PreloadOptions options;
+        ASSERT_EQ(parsePreloadOptions(settings, options), "");
+        Chip chip = ready(settings);
+        Adapter adapter(chip, options.adapter);
+        unsigned levels = 0;
+        std::string got;
+        std::uint64_t start = adapter.nowNs();
+        // What the calls since the last look cost, and the errno of one that failed.
+        auto cost = [&](Result result) {
+            got += std::to_string((adapter.nowNs() - start) / 1000);
+            got += result ? " " : "/" + std::to_string(result.error) + " ";
+            start = adapter.nowNs();
+        };
+        // After a sleep: MOSI at the chip, or MISO as a status read gives it.
+        auto level = [&](std::uint64_t ns, bool mosi, const char* then = "") {
+            adapter.sleep(ns);
+            bool high = mosi ? chip.pinLevel(Pin::Mosi)
+                             : adapter.read(levels) && (levels & lineBit(Line::Dsr)) != 0;
+            got += (high ? "1" : "0") + std::string(then);
+            start = adapter.nowNs();
+        };
+        cost(adapter.read(levels));
+        cost(adapter.drive(lineBit(Line::Rts), 0));
+        cost(adapter.setBreak(true));
+        level(195999000, true);
+        level(1000, true, " ");
+        cost(adapter.setBreak(false));
+        // Just after a call, the chip starts Read Lock Bits' answer, FF: MISO rises.
+        adapter.drive(0, 0);
+        transfer(chip, 0x58000000, 24);
+        level(0, false);
+        level(1000000, false);
+        EXPECT_EQ(got, seen) << settings;
+    }
+}

@@ -8,8 +8,13 @@
 // microseconds by default), so a program that polls the chip without
 // sleeping still sees time pass. Sleeps pass at once; those with no pin
 // driven or read between them are one wait in the trace, as a wait on the
-// lines would look. With fail-after, the calls after the first N fail, as
-// when an adapter is unplugged.
+// lines would look. With fail-after, the calls after the first N fail with
+// EIO, as when an adapter is unplugged.
+//
+// A USB-serial adapter is modelled as its Linux driver drives it
+// (adapterPresets()): each control transfer costs a line call's time, a
+// status read may answer from a copy its interrupt endpoint refreshes, and a
+// break may cost more than one transfer, fail, or be simulated.
 #pragma once
 
 #include <cstdint>
@@ -28,30 +33,71 @@ constexpr unsigned lineBit(Line line) {
     return 1u << static_cast<unsigned>(line);
 }
 
+using wiring::Result;
+
 // A modem-control call on a native UART takes a few microseconds.
 constexpr std::uint64_t kDefaultCallNs = 2000;
 
+// How the driver carries out TIOCSBRK and TIOCCBRK.
+enum class BreakMode {
+    Hold,    // the break lasts as long as asked
+    Enotty,  // both fail with ENOTTY; the adapter is still there
+    // CH341 chips without a break register (drivers/usb/serial/ch341.c,
+    // ch341_simulate_break): the set sends a NUL at 46 baud and returns, so
+    // MOSI is 1 for kPulseHighNs from it whatever the host does; the clear
+    // waits until kPulseClearNs after the set before it returns.
+    Pulse,
+};
+
+// 9 bits at 46 baud ("about 196ms"), and the driver's break_end: 11 bits,
+// 11 * HZ / 46 jiffies, at HZ=1000.
+constexpr std::uint64_t kPulseHighNs = 196000000;
+constexpr std::uint64_t kPulseClearNs = 239000000;
+
 struct AdapterConfig {
-    std::uint64_t callNs = kDefaultCallNs;  // virtual time each line or status call costs
+    std::uint64_t callNs = kDefaultCallNs;    // virtual time a line call costs
+    std::uint64_t statusNs = kDefaultCallNs;  // virtual time a status read costs
+    // 0: a status read gives MISO as it is. N: as it stood at the last
+    // multiple of N ns, the copy an interrupt endpoint polled every N ns keeps.
+    std::uint64_t statusPollNs = 0;
+    BreakMode breakMode = BreakMode::Hold;
+    // A break set or clear costs this many line calls' time: the transfers
+    // the driver makes, and the tty layer's drain before a set.
+    unsigned breakSetCalls = 1, breakClearCalls = 1;
     bool failAfterSet = false;
-    std::uint64_t failAfter = 0;  // line and status calls that succeed; the later ones fail
+    std::uint64_t failAfter = 0;  // line, break and status calls that succeed; the later ones fail
     bool trace = false;           // keep a line per pin call in Adapter::trace()
 };
+
+// An adapter family, as its Linux driver drives it.
+struct AdapterPreset {
+    const char* name;  // the adapter= value
+    AdapterConfig config;
+    bool statusFollowsCall;  // a status read is a control transfer: it costs what call-us says
+};
+
+// native, ftdi, cp210x, ch340, pl2303; native is AdapterConfig's defaults.
+const std::vector<AdapterPreset>& adapterPresets();
 
 class Adapter {
   public:
     Adapter(Chip& chip, const AdapterConfig& config);
 
-    // One call that drives each line of `lines` (lineBit()s) to its bit in
-    // `levels`: a line call, and a trace line such as "SCK 1", for each pin.
-    // Lines the chip drives are left alone. False, and nothing driven, once
-    // the adapter is gone.
-    bool drive(unsigned lines, unsigned levels);
+    // One call that drives each of RTS and DTR in `lines` (lineBit()s) to
+    // its bit in `levels`: a line call, and a trace line such as "SCK 1", for
+    // each pin. Other lines are left alone. EIO, and nothing driven, once the
+    // adapter is gone.
+    Result drive(unsigned lines, unsigned levels);
+
+    // Sets (TIOCSBRK) or clears (TIOCCBRK) the break that carries MOSI, as
+    // AdapterConfig::breakMode says; a line call, traced "MOSI 1". EIO once
+    // the adapter is gone, ENOTTY where the driver has no break.
+    Result setBreak(bool on);
 
     // One call that reads every line into `levels` (lineBit()s): the host's
-    // lines as driven, the chip's as it drives them (a status read, traced
-    // "MISO 0"). False, reading 0, once the adapter is gone.
-    bool read(unsigned& levels);
+    // lines as driven, MISO as the adapter reports it (a status read, traced
+    // "MISO 0"). EIO, reading 0, once the adapter is gone.
+    Result read(unsigned& levels);
 
     // The host sleeps ns: over at once in virtual time. Sleeps with no pin
     // call between them are one wait, traced in whole milliseconds: "SLEEP 2000".
@@ -60,7 +106,7 @@ class Adapter {
     void advance(std::uint64_t ns);
     // The port is opened: the chip powers up afresh, and a fuse written
     // since takes effect.
-    void powerUp() { chip_.powerUp(); }
+    void powerUp();
     // A request the adapter does not know.
     void refuse(std::string what);
 
@@ -77,8 +123,9 @@ class Adapter {
     const Violations& violations() const { return violations_; }
 
   private:
-    bool call();
+    Result call(std::uint64_t ns, int refusal = 0);
     void pinCall(const char* name, bool level);
+    void pollMiso();
 
     Chip& chip_;
     const AdapterConfig config_;
@@ -89,6 +136,12 @@ class Adapter {
     std::uint64_t lineCalls_ = 0, statusReads_ = 0;
     std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
     bool waitTraced_ = false;   // the trace's last line is that wait
+    // The interrupt endpoint's copy of MISO, as it stood at polledAtNs_.
+    bool polled_ = false, polledMiso_ = false;
+    std::uint64_t polledAtNs_ = 0;
+    // A simulated break: MOSI falls at pulseEndNs_; a clear waits until pulseClearNs_.
+    bool pulsing_ = false;
+    std::uint64_t pulseEndNs_ = 0, pulseClearNs_ = 0;
     std::vector<std::string> trace_;
     Violations violations_;
 };

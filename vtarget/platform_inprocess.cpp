@@ -1,6 +1,6 @@
 // The platform calls served by a virtual chip in the same process, through
-// the virtual adapter that the caller of attach() owns: its wiring, its call
-// cost and its sleeps.
+// the virtual adapter that the caller of attach() owns: its wiring, the cost
+// and the error of each call, and its sleeps.
 #include <cerrno>
 #include <cstring>
 
@@ -52,15 +52,16 @@ Result open(const char*) {
 Result set(PortLine line, bool level) {
     unsigned bit = vtarget::bitOf(line);
     if (line == PortLine::Dsr) return Result{EINVAL};
-    bool driven = vtarget::adapter && vtarget::adapter->drive(bit, level ? bit : 0);
-    return driven ? Result{} : Result{EIO};
+    if (!vtarget::adapter) return Result{EIO};
+    if (line == PortLine::TxBreak) return vtarget::adapter->setBreak(level);
+    return vtarget::adapter->drive(bit, level ? bit : 0);
 }
 
 Result get(PortLine line, bool& level) {
     unsigned levels = 0;
-    bool answered = vtarget::adapter && vtarget::adapter->read(levels);
+    Result answered = vtarget::adapter ? vtarget::adapter->read(levels) : Result{EIO};
     level = (levels & vtarget::bitOf(line)) != 0;
-    return answered ? Result{} : Result{EIO};
+    return answered;
 }
 
 void close() {

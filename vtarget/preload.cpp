@@ -160,7 +160,7 @@ AdapterConfig adapterConfig(const PreloadOptions& options) {
     AdapterConfig config = options.adapter;
     config.trace = !options.traceOut.empty();
     // In real time a call takes what it really takes.
-    if (options.realtime) config.callNs = 0;
+    if (options.realtime) config.callNs = config.statusNs = 0;
     return config;
 }
 

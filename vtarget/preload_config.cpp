@@ -34,6 +34,14 @@ bool parseByte(const std::string& text, std::uint8_t& value) {
     return true;
 }
 
+// Microseconds, kept as nanoseconds.
+bool parseNs(const std::string& text, std::uint64_t& ns) {
+    std::uint64_t us = 0;
+    if (!parseNumber(text, 10, UINT32_MAX, us)) return false;
+    ns = us * 1000;
+    return true;
+}
+
 bool parseUs(const std::string& text, std::uint32_t& us) {
     std::uint64_t number = 0;
     if (!parseNumber(text, 10, UINT32_MAX, number)) return false;
@@ -80,7 +88,39 @@ struct Parse {
     PreloadOptions& options;
     std::string error;  // a value that reads well but cannot be used
     bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false;
+    // The adapter's keys given, which stand whatever adapter= says.
+    bool callGiven = false, statusGiven = false, pollGiven = false, breakGiven = false;
+    bool statusFollowsCall = true;  // the adapter's status read costs a line call's time
 };
+
+// The preset called name, for the adapter's settings not given with their own keys.
+bool applyAdapter(Parse& p, const std::string& name) {
+    for (const AdapterPreset& preset : adapterPresets()) {
+        if (name != preset.name) continue;
+        AdapterConfig& adapter = p.options.adapter;
+        const AdapterConfig& given = preset.config;
+        if (!p.callGiven) adapter.callNs = given.callNs;
+        if (!p.statusGiven) adapter.statusNs = given.statusNs;
+        if (!p.pollGiven) adapter.statusPollNs = given.statusPollNs;
+        if (!p.breakGiven) adapter.breakMode = given.breakMode;
+        adapter.breakSetCalls = given.breakSetCalls;
+        adapter.breakClearCalls = given.breakClearCalls;
+        p.statusFollowsCall = preset.statusFollowsCall;
+        return true;
+    }
+    return false;
+}
+
+bool parseBreak(const std::string& text, BreakMode& mode) {
+    const std::pair<const char*, BreakMode> kModes[] = {
+        {"hold", BreakMode::Hold}, {"enotty", BreakMode::Enotty}, {"pulse", BreakMode::Pulse}};
+    for (const auto& [name, each] : kModes) {
+        if (text != name) continue;
+        mode = each;
+        return true;
+    }
+    return false;
+}
 
 // Applies a value (empty for a flag); false when it is bad.
 using Apply = bool (*)(Parse& p, const std::string& value);
@@ -163,14 +203,28 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          return p.eraseUsGiven = parseUs(v, p.options.chip.eraseUs);
      }},
-    {{"call-us", "N", "virtual microseconds each line or status call costs (2)"},
+    {{"adapter", "native|ftdi|cp210x|ch340|pl2303",
+      "the four keys below as the adapter's driver has them (native)"},
+     applyAdapter},
+    {{"call-us", "N", "virtual microseconds a line call costs (2; adapter's)"},
      [](Parse& p, const std::string& v) {
-         std::uint64_t us = 0;
-         if (!parseNumber(v, 10, UINT32_MAX, us)) return false;
-         p.options.adapter.callNs = us * 1000;
-         return true;
+         return p.callGiven = parseNs(v, p.options.adapter.callNs);
      }},
-    {{"fail-after", "N", "line and status calls that succeed; the later ones fail with EIO"},
+    {{"status-us", "N", "virtual microseconds a status read costs (call-us; adapter's)"},
+     [](Parse& p, const std::string& v) {
+         return p.statusGiven = parseNs(v, p.options.adapter.statusNs);
+     }},
+    {{"status-poll-us", "N",
+      "status reads give MISO as at the last multiple of N us (0: now; adapter's)"},
+     [](Parse& p, const std::string& v) {
+         return p.pollGiven = parseNs(v, p.options.adapter.statusPollNs);
+     }},
+    {{"break", "hold|enotty|pulse",
+      "held as asked, failing with ENOTTY, or CH341's simulated (hold)"},
+     [](Parse& p, const std::string& v) {
+         return p.breakGiven = parseBreak(v, p.options.adapter.breakMode);
+     }},
+    {{"fail-after", "N", "line, break and status calls that succeed; the later ones fail with EIO"},
      [](Parse& p, const std::string& v) {
          AdapterConfig& adapter = p.options.adapter;
          return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);
@@ -262,6 +316,8 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
         }
         if (!parse.error.empty()) return parse.error;
     }
+    AdapterConfig& adapter = options.adapter;
+    if (!parse.statusGiven && parse.statusFollowsCall) adapter.statusNs = adapter.callNs;
     return "";
 }
 

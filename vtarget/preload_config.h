@@ -41,7 +41,7 @@ std::string preloadHelp();
 // Fills options from the text of VTARGET (null or empty: defaults). Returns
 // an empty string, or what is wrong with the text. flash-in and eeprom-in are
 // read here, from regular files only. A busy time given with its key stands,
-// whatever model= says.
+// whatever model= says, and so does an adapter setting, whatever adapter= says.
 std::string parsePreloadOptions(const char* text, PreloadOptions& options);
 
 }  // namespace vtarget

@@ -149,13 +149,12 @@ int ServedPort::lineCall(unsigned long request, int* bits) {
         errno = EFAULT;
         return -1;
     }
-    bool done = false;
+    Result done;
     unsigned levels = 0;
     switch (request) {
         case TIOCSBRK:
         case TIOCCBRK:
-            done = adapter_.drive(lineBit(Line::TxBreak),
-                                  request == TIOCSBRK ? lineBit(Line::TxBreak) : 0);
+            done = adapter_.setBreak(request == TIOCSBRK);
             break;
         case TIOCMGET:
             done = adapter_.read(levels);
@@ -169,7 +168,7 @@ int ServedPort::lineCall(unsigned long request, int* bits) {
             break;
     }
     if (!done) {
-        errno = EIO;
+        errno = done.error;
         return -1;
     }
     return 0;

@@ -64,6 +64,9 @@ TEST(Quillet, ExitCodesReachTheShell) {
          kBanner + ">>> Port " + ptsname(master) +
              " cannot drive the chip: its modem status cannot be read (Inappropriate ioctl for "
              "device). Programming canceled!\n"},
+        // The driver's simulated break, through the ioctls: the clear waits it out.
+        {"adapter=ch340,break=pulse", kQuillet + " blink.hex", 2,
+         "simulated (clearing it took 241 ms), so MOSI cannot be held. Programming canceled!\n"},
         {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
         // A setting the library cannot read ends the process before main: the
         // program never runs on a port the library does not stand in front of.
