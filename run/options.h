@@ -21,6 +21,7 @@ struct ProgramOptions {
     bool fast = false;            // the chip's own timing instead of fixed waits
     bool allowLockout = false;    // a fuse value may disable the reset pin
     bool listPorts = false;       // list the ports and end
+    bool yes = false;             // the prompts answered without reading standard input
     const char* systemRoot = "";  // where the ports are looked for (link/ports.h)
 };
 
@@ -29,7 +30,7 @@ struct ProgramOptions {
 // not a fuse or lock option may be the image path. The first path is the
 // image path, the second, if any, secondPath. Options that begin with
 // "--": --port=NAME (or --port NAME), --fast, --allow-lockout, --list-ports,
-// and --read or --verify (the last one given counts); and --sysroot=DIR,
+// --yes, and --read or --verify (the last one given counts); and --sysroot=DIR,
 // left out of --help, with which the tests point the port list at a fake tree.
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 

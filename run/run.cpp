@@ -44,6 +44,7 @@ void printOptions() {
                  "                   usb:VID:PID[:SERIAL] that USB adapter's serial port,\n"
                  "                   ftdi[:SERIAL] an FTDI chip in bit-bang mode\n"
                  "  --list-ports     list the serial ports and FTDI chips found, and end\n"
+                 "  --yes            answer both prompts, without reading standard input\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
                  "  --allow-lockout  write a fuse value that ends serial programming\n"
                  "  --read           read the chip into the file: flash or EEPROM by its name\n"
@@ -161,6 +162,16 @@ bool fitForTheChip(const isp::PortCheck& check, const char* name) {
     return false;
 }
 
+// Waits for the operator's Enter, or with --yes ends the prompt's line as
+// the Enter would on a terminal.
+void answerPrompt(const ProgramOptions& options, std::FILE* input) {
+    if (options.yes) {
+        std::fputc('\n', stderr);
+    } else {
+        std::fgetc(input);
+    }
+}
+
 // Says that a signal ended the run. Returns the exit code: 128 plus the
 // signal number, as a shell reports a process that a signal ended.
 int interrupted() {
@@ -185,7 +196,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
         return kNoPort;
     }
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");
-    std::fgetc(input);
+    answerPrompt(options, input);
 
     int code = kNoSync;
     if (isp::interruption() == 0) {
@@ -206,7 +217,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     } else if (code != kNoSync) {
         isp::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
-        std::fgetc(input);
+        answerPrompt(options, input);
         if (isp::interruption() != 0) code = interrupted();
     }
     isp::closePort();

@@ -106,6 +106,18 @@ TEST_P(Endings, StandardErrorExitCodeAndWaitsTellHowFarTheRunGot) {
         EXPECT_TRUE(kind == "programming_enable" || kind.rfind("read_", 0) == 0) << kind;
 }
 
+// --yes answers both prompts, each line ended as an Enter on a terminal
+// would end it, and reads nothing.
+TEST(Run, YesAnswersThePrompts) {
+    testsupport::writeFile("blink.hex", kBlink);
+    testsupport::AttachedChip target;
+    testsupport::Outcome outcome = testsupport::runProgram("--yes blink.hex", "y\nz");
+    EXPECT_EQ(outcome.code, 0);
+    EXPECT_EQ(outcome.err, kBanner + kConnect + "\n" + kReady.substr(kConnect.size()) + kDone +
+                               kDisconnect + "\n" + kEoj);
+    EXPECT_EQ(outcome.rest, "y\nz");
+}
+
 // What is read programs back unchanged, and verifies.
 TEST(Run, ReadBackProgramsAndVerifies) {
     testsupport::writeFile("flash.bin", kFlash);

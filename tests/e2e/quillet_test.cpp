@@ -231,6 +231,8 @@ TEST(Quillet, LosesNothingToWhatSurroundsIt) {
          "/dev/null\n0\n", "", false},
         {"StandardInputClosed", "", "timeout 20 $Q blink.hex <&-; echo $?", "0\n",
          kWritten + kDisconnect + kEoj, false},
+        {"YesWithStandardInputClosed", "", "timeout 20 $Q --yes blink.hex <&-; echo $?", "0\n",
+         kWritten + kDisconnect + "\n" + kEoj, false},
         {"ReadToStandardOutput", "", "$Q --read - | cmp erased.hex - && echo backup", "backup\n",
          "  Flash read: 1024 bytes written to standard output.\n" + kDisconnect + kEoj, false},
     };
