@@ -62,15 +62,20 @@ bool readAttribute(const char* path, char* text, std::size_t size) {
     return true;
 }
 
-// The last part of the link at path ("ch341-uart" for ../drivers/ch341-uart); "" for none.
-void linkName(const char* path, char* name, std::size_t size) {
+// The last part of the link at path ("ch341-uart" for ../drivers/ch341-uart)
+// into name; false, and "", where there is none or it does not fit.
+bool linkName(const char* path, char* name, std::size_t size) {
     char target[PATH_MAX];
-    ssize_t length = ::readlink(path, target, sizeof target - 1);
+    ssize_t read = ::readlink(path, target, sizeof target - 1);
     name[0] = '\0';
-    if (length <= 0) return;
-    target[length] = '\0';
+    if (read <= 0) return false;
+    target[read] = '\0';
     const char* slash = std::strrchr(target, '/');
-    std::snprintf(name, size, "%s", slash != nullptr ? slash + 1 : target);
+    const char* last = slash != nullptr ? slash + 1 : target;
+    std::size_t length = std::strlen(last);
+    if (length >= size) return false;
+    std::memcpy(name, last, length + 1);
+    return true;
 }
 
 // The driver of the tty's device at dir, and a USB adapter's ids and strings,
