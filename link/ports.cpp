@@ -35,19 +35,23 @@ bool isDigit(char c) {
 bool before(const FoundPort& a, const FoundPort& b) {
     const char* x = a.name;
     const char* y = b.name;
-    while (*x != '\0' && *x == *y && !isDigit(*x)) {
-        ++x;
-        ++y;
+    while (*x != '\0' && *y != '\0') {
+        if (isDigit(*x) && isDigit(*y)) {
+            char* xEnd = nullptr;
+            char* yEnd = nullptr;
+            unsigned long m = std::strtoul(x, &xEnd, 10);
+            unsigned long n = std::strtoul(y, &yEnd, 10);
+            if (m != n) return m < n;
+            x = xEnd;
+            y = yEnd;
+        } else if (*x != *y) {
+            return static_cast<unsigned char>(*x) < static_cast<unsigned char>(*y);
+        } else {
+            ++x;
+            ++y;
+        }
     }
-    if (isDigit(*x) && isDigit(*y)) {
-        char* xEnd = nullptr;
-        char* yEnd = nullptr;
-        unsigned long m = std::strtoul(x, &xEnd, 10);
-        unsigned long n = std::strtoul(y, &yEnd, 10);
-        if (m != n) return m < n;
-        return std::strcmp(xEnd, yEnd) < 0;
-    }
-    return std::strcmp(x, y) < 0;
+    return *x == '\0' && *y != '\0';
 }
 
 // Appends to line, which holds used characters of size.

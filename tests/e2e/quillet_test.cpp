@@ -254,8 +254,8 @@ TEST(Quillet, LosesNothingToWhatSurroundsIt) {
 // A fake sysfs under fake/sys, laid out as Linux lays it out: four USB
 // adapters, two of them CP2102s told apart by their serial numbers; a UART
 // under the serial-base bus (Linux 6.5 on) and one of the older layout,
-// which is the console; an 8250 placeholder (type 0) and a virtual terminal,
-// which are not ports. Its devices are fake/dev/NAME, which exist nowhere.
+// which is the console, listed as counted (ttyS9 before ttyS10); an 8250 placeholder (type 0) and a
+// virtual terminal, which are not ports. Its devices are fake/dev/NAME, which exist nowhere.
 const std::string kFakeSys = R"(S=fake/sys
 f() { mkdir -p "${1%/*}"; echo "$2" >"$1"; }
 l() { mkdir -p "${1%/*}"; ln -s "$2" "$1"; }
@@ -271,11 +271,11 @@ usb ttyUSB3 253 1-4 10c4 ea60 cp210x "CP2102 USB to UART Bridge Controller" 0002
 P=$S/devices/pnp0/00:04; l $P/driver ../../bus/pnp/drivers/serial
 l $P/00:04:0/subsystem ../../bus/serial-base; l $P/00:04:0/driver ../drivers/ctrl
 l $P/00:04:0/00:04:0.0/subsystem ../../bus/serial-base; l $P/00:04:0/00:04:0.0/driver ../port
-tty ttyS0 4:70 pnp0/00:04/00:04:0/00:04:0.0; f $S/class/tty/ttyS0/type 4
+tty ttyS9 4:73 pnp0/00:04/00:04:0/00:04:0.0; f $S/class/tty/ttyS9/type 4
 l $S/devices/platform/serial8250/driver ../../bus/platform/drivers/serial8250
-tty ttyS1 4:71 platform/serial8250; f $S/class/tty/ttyS1/type 4
+tty ttyS10 4:74 platform/serial8250; f $S/class/tty/ttyS10/type 4
 tty ttyS2 4:72 platform/serial8250; f $S/class/tty/ttyS2/type 0
-mkdir $S/class/tty/tty0; f $S/class/tty/console/active "tty0 ttyS1"
+mkdir $S/class/tty/tty0; f $S/class/tty/console/active "tty0 ttyS10"
 )";
 
 // text without the lines of FTDI chips for bit-bang, which are the machine's own.
@@ -298,8 +298,8 @@ TEST(Quillet, FindsTheAdapterByItsIds) {
     auto listed = [](const std::string& indent, const std::string& ch340) {
         const std::string cp2102 = " CP210x (cp210x) 10c4:ea60  serial 000";
         const std::string bridge = "  \"CP2102 USB to UART Bridge Controller\"\n";
-        return indent + "fake/dev/ttyS0  UART (serial)\n" + indent +
-               "fake/dev/ttyS1  UART (serial8250)  system console, refused\n" + indent +
+        return indent + "fake/dev/ttyS9  UART (serial)\n" + indent +
+               "fake/dev/ttyS10  UART (serial8250)  system console, refused\n" + indent +
                "fake/dev/ttyUSB0  CH340 (ch341-uart) 1a86:7523  no serial number  \"USB "
                "Serial\"" +
                ch340 + "\n" + indent +
