@@ -4,6 +4,7 @@
 // as one of sampled pins.
 #pragma once
 
+#include "link/ports.h"
 #include "link/transport.h"
 
 namespace port {
@@ -14,5 +15,9 @@ namespace port {
 // USB device; EBUSY: another program has it; EIO: it did not take the
 // settings) and advice, a line for the user.
 Transport* openFtdi(const char* serial, Result& why, const char*& advice);
+
+// Adds the chips that openFtdi can take to found: ftdi:SERIAL, or ftdi for
+// one without a serial number, with their USB ids and product string.
+void findFtdiChips(FoundPorts& found);
 
 }  // namespace port

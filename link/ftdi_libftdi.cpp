@@ -199,4 +199,33 @@ Transport* openFtdi(const char* serial, Result& why, const char*& advice) {
     return opened;
 }
 
+void findFtdiChips(FoundPorts& found) {
+    ftdi_context* context = ftdi_new();
+    if (context == nullptr) return;
+    for (int product : kProducts) {
+        ftdi_device_list* list = nullptr;
+        if (ftdi_usb_find_all(context, &list, kVendor, product) < 0) list = nullptr;
+        for (ftdi_device_list* at = list; at != nullptr; at = at->next) {
+            FoundPort* port = addPort(found);
+            if (port == nullptr) break;
+            port->bitBang = port->usb = true;
+            port->vid = kVendor;
+            port->pid = static_cast<unsigned>(product);
+            std::snprintf(port->family, sizeof port->family, "%s", familyOf(kVendor, product));
+            std::snprintf(port->driver, sizeof port->driver, "libftdi1");
+            // This opens the USB device, not its serial port: no line moves.
+            int code =
+                ftdi_usb_get_strings(context, at->dev, nullptr, 0, port->product,
+                                     sizeof port->product, port->serial, sizeof port->serial);
+            if (code != 0) port->product[0] = port->serial[0] = '\0';
+            // As when opening it: libusb could not open the device (refusal() above).
+            if (code == -4) port->state = PortState::NoAccess;
+            std::snprintf(port->name, sizeof port->name, "ftdi%s%s",
+                          port->serial[0] != '\0' ? ":" : "", port->serial);
+        }
+        ftdi_list_free(&list);
+    }
+    ftdi_free(context);
+}
+
 }  // namespace port

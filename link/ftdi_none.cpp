@@ -13,4 +13,6 @@ Transport* openFtdi(const char*, Result& why, const char*& advice) {
     return nullptr;
 }
 
+void findFtdiChips(FoundPorts&) {}
+
 }  // namespace port

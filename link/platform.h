@@ -18,7 +18,8 @@ using wiring::Result;
 
 // Opens the port called name ("COM1:" stands for the build's default port)
 // for exclusive use, an existing device only; sets no line. A port that
-// another program holds is refused with EBUSY.
+// another program holds is refused with EBUSY, a system console (POSIX) with
+// EPERM.
 Result open(const char* name);
 
 // Sets (level true) or clears one output line, Rts, Dtr or TxBreak: one

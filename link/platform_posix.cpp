@@ -7,13 +7,11 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -38,49 +36,6 @@ int fd = -1;
 // more than the wake-up latency of a typical kernel.
 constexpr std::uint64_t kSpinNs = 300000;
 
-// True when the kernel lists device number rdev among its consoles in
-// /proc/consoles ("ttyS0 -W- (EC p a) 4:64"). Toggling break on a serial
-// console can fire the kernel's magic SysRq, so such a port is never used.
-bool isConsole(dev_t rdev) {
-    std::FILE* consoles = std::fopen("/proc/consoles", "r");
-    if (consoles == nullptr) return false;
-    bool found = false;
-    char line[256];
-    while (!found && std::fgets(line, sizeof line, consoles) != nullptr) {
-        unsigned major = 0;
-        unsigned minor = 0;
-        const char* colon = nullptr;
-        for (const char* p = line; *p != '\0'; ++p) {
-            if (*p == ':') colon = p;
-        }
-        if (colon == nullptr) continue;
-        const char* start = colon;
-        while (start > line && start[-1] >= '0' && start[-1] <= '9')
-            --start;
-        if (std::sscanf(start, "%u:%u", &major, &minor) == 2) {
-            found = makedev(major, minor) == rdev;
-        }
-    }
-    std::fclose(consoles);
-    return found;
-}
-
-// The same check through sysfs, where the active consoles are listed by name.
-bool isActiveConsole(dev_t rdev) {
-    std::FILE* active = std::fopen("/sys/class/tty/console/active", "r");
-    if (active == nullptr) return false;
-    bool found = false;
-    char name[64];
-    while (!found && std::fscanf(active, "%63s", name) == 1) {
-        char path[80];
-        std::snprintf(path, sizeof path, "/dev/%s", name);
-        struct stat st {};
-        found = ::stat(path, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
-    }
-    std::fclose(active);
-    return found;
-}
-
 Result failure() {
     return Result{errno != 0 ? errno : EIO};
 }
@@ -90,19 +45,19 @@ Result outcome(int returned) {
 }
 
 // Makes the open port ours alone. Returns 0, or the errno that refuses it:
-// EBUSY when another program has it.
+// EBUSY when another program has it, EPERM for a system console.
 int claimPort(int candidate) {
     struct stat st {};
     if (::fstat(candidate, &st) != 0) return errno;
     if (!S_ISCHR(st.st_mode)) return ENOTTY;
-    if (isConsole(st.st_rdev) || isActiveConsole(st.st_rdev)) return EBUSY;
+    if (claim::isConsole(st.st_rdev)) return EPERM;
     // Another program's exclusive use, which root's open passes, is left as it is.
     int exclusive = 0;
     if (::ioctl(candidate, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return EBUSY;
     if (::ioctl(candidate, TIOCEXCL) != 0) return errno;
     // Exclusive before the look, so that no program opens the port after it.
     int error = 0;
-    if (claim::heldElsewhere(st.st_rdev)) {
+    if (claim::heldBy(st.st_rdev) != 0) {
         error = EBUSY;
     } else if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? EBUSY : errno;

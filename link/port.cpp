@@ -1,11 +1,13 @@
 #include "link/port.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "link/ftdi.h"
 #include "link/interrupt.h"
 #include "link/platform.h"
 #include "link/port_name.h"
+#include "link/ports.h"
 #include "link/serial.h"
 
 namespace port {
@@ -51,22 +53,36 @@ Opened open(const char* name, bool fast) {
     PortName parsed = parsePortName(name);
     Result why;
     const char* advice = nullptr;
+    const char* device = parsed.device;
     if (installed != nullptr) {
         current = installed;
     } else if (parsed.kind == PortKind::Malformed) {
-        return {OpenStatus::Malformed, Result{EINVAL}, nullptr};
+        return {OpenStatus::Malformed, Result{EINVAL}, nullptr, nullptr, 0};
     } else if (parsed.kind == PortKind::UsbSerial) {
-        return {OpenStatus::NotBuilt, Result{ENOSYS},
-                "usb:VID:PID[:SERIAL] ports are not supported by this build yet."};
+        static FoundPorts found;
+        static char resolved[sizeof found.ports[0].name];
+        found.count = 0;
+        findSerialPorts(found);
+        const FoundPort* match = nullptr;
+        std::size_t matches = matchUsb(found, parsed.vid, parsed.pid, parsed.serial, match);
+        if (matches != 1) {
+            OpenStatus status = matches == 0 ? OpenStatus::NoAdapter : OpenStatus::Adapters;
+            return {status, Result{ENODEV}, nullptr, nullptr, matches};
+        }
+        std::snprintf(resolved, sizeof resolved, "%s", match->name);
+        device = resolved;
+        current = openSerial(device, why);
     } else if (parsed.kind == PortKind::Ftdi) {
+        device = nullptr;
         current = openFtdi(parsed.serial, why, advice);
     } else {
-        current = openSerial(parsed.device, why);
+        current = openSerial(device, why);
     }
     if (current == nullptr) {
-        return {why.error == ENOSYS ? OpenStatus::NotBuilt : OpenStatus::Refused, why, advice};
+        OpenStatus status = why.error == ENOSYS ? OpenStatus::NotBuilt : OpenStatus::Refused;
+        return {status, why, advice, device, 0};
     }
-    return {OpenStatus::Open, Result{}, nullptr};
+    return {OpenStatus::Open, Result{}, nullptr, nullptr, 0};
 }
 
 void install(Transport* transport) {

@@ -5,6 +5,7 @@
 // it to exchange(), which runs it whole and returns what MISO read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "link/transport.h"
@@ -17,17 +18,22 @@ enum class OpenStatus {
     Refused,    // the OS refused the port: why holds its reason
     NotBuilt,   // a port-name form this build cannot drive
     Malformed,  // "ftdi:" or "usb:" not followed by its form
+    NoAdapter,  // usb:VID:PID[:SERIAL] matches no serial port
+    Adapters,   // usb:VID:PID[:SERIAL] matches more than one
 };
 
 struct Opened {
     OpenStatus status;
     Result why;
-    const char* advice;  // a line for the user where the transport has one, or nullptr
+    const char* advice;   // a line for the user where the transport has one, or nullptr
+    const char* device;   // Refused by the serial transport: the device it tried, or nullptr
+    std::size_t matches;  // Adapters: how many
 };
 
 // Opens the port called name (link/port_name.h) through the transport its
-// form picks. With fast, a pin is driven only when its level changes: the
-// same waveform in fewer steps.
+// form picks; usb:VID:PID[:SERIAL] is the serial port of the one USB adapter
+// listed with those ids (link/ports.h). With fast, a pin is driven only when
+// its level changes: the same waveform in fewer steps.
 Opened open(const char* name, bool fast);
 
 // Puts transport in the place of the one a port name would pick, for every

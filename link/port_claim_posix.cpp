@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,56 @@ bool alive(pid_t pid) {
     return pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
+// Names the lock file of path into name: false when no file can have it.
+bool lockNameOf(const char* path, char (&name)[NAME_MAX + 1]) {
+    char resolved[PATH_MAX];
+    const char* device = ::realpath(path, resolved) != nullptr ? resolved : path;
+    const char* slash = std::strrchr(device, '/');
+    int length = std::snprintf(name, sizeof name, "LCK..%s", slash ? slash + 1 : device);
+    return length < static_cast<int>(sizeof name);
+}
+
+// True when /proc/consoles lists device number rdev ("ttyS0 -W- (EC p a) 4:64").
+bool listedConsole(dev_t rdev) {
+    std::FILE* consoles = std::fopen("/proc/consoles", "r");
+    if (consoles == nullptr) return false;
+    bool found = false;
+    char line[256];
+    while (!found && std::fgets(line, sizeof line, consoles) != nullptr) {
+        unsigned major = 0;
+        unsigned minor = 0;
+        const char* colon = nullptr;
+        for (const char* p = line; *p != '\0'; ++p) {
+            if (*p == ':') colon = p;
+        }
+        if (colon == nullptr) continue;
+        const char* start = colon;
+        while (start > line && start[-1] >= '0' && start[-1] <= '9')
+            --start;
+        if (std::sscanf(start, "%u:%u", &major, &minor) == 2) {
+            found = makedev(major, minor) == rdev;
+        }
+    }
+    std::fclose(consoles);
+    return found;
+}
+
+// The same through sysfs, where the active consoles are listed by name.
+bool activeConsole(dev_t rdev) {
+    std::FILE* active = std::fopen("/sys/class/tty/console/active", "r");
+    if (active == nullptr) return false;
+    bool found = false;
+    char name[64];
+    while (!found && std::fscanf(active, "%63s", name) == 1) {
+        char path[80];
+        std::snprintf(path, sizeof path, "/dev/%s", name);
+        struct stat st {};
+        found = ::stat(path, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
+    }
+    std::fclose(active);
+    return found;
+}
+
 // Writes this process's lock file as name in dir: under a name of its own
 // first, then linked into place, so that nobody reads it half written and
 // of two processes only one gets it. Returns 0, or the errno of the failure.
@@ -61,13 +112,10 @@ int place(int dir, const char* name) {
 }  // namespace
 
 bool take(const char* lockDirPath, const char* path) {
-    char resolved[PATH_MAX];
-    const char* device = ::realpath(path, resolved) != nullptr ? resolved : path;
-    const char* slash = std::strrchr(device, '/');
-    int length = std::snprintf(lockName, sizeof lockName, "LCK..%s", slash ? slash + 1 : device);
+    bool named = lockNameOf(path, lockName);
     int dir = ::open(lockDirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // No file can have a name that long, and no lock can be placed without the directory.
-    if (length >= static_cast<int>(sizeof lockName) || dir < 0) {
+    if (!named || dir < 0) {
         if (dir >= 0) ::close(dir);
         return true;
     }
@@ -97,13 +145,22 @@ void release() {
     lockDir = -1;
 }
 
-bool heldElsewhere(dev_t device) {
+pid_t lockedBy(const char* lockDirPath, const char* path) {
+    char name[NAME_MAX + 1];
+    int dir = lockNameOf(path, name) ? ::open(lockDirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (dir < 0) return 0;
+    pid_t owner = ownerOf(dir, name);
+    ::close(dir);
+    return owner > 0 && alive(owner) ? owner : 0;
+}
+
+pid_t heldBy(dev_t device) {
     DIR* processes = ::opendir("/proc");
-    if (processes == nullptr) return false;
+    if (processes == nullptr) return 0;
     char self[16];
     std::snprintf(self, sizeof self, "%d", static_cast<int>(::getpid()));
-    bool held = false;
-    for (dirent* process; !held && (process = ::readdir(processes)) != nullptr;) {
+    pid_t holder = 0;
+    for (dirent* process; holder == 0 && (process = ::readdir(processes)) != nullptr;) {
         const char* name = process->d_name;
         if (name[0] < '0' || name[0] > '9' || std::strcmp(name, self) == 0) continue;
         char path[NAME_MAX + 8];
@@ -117,15 +174,21 @@ bool heldElsewhere(dev_t device) {
         }
         // Each entry is a link to what the descriptor has open: its device
         // number shows the port under whatever name it was opened.
-        for (dirent* entry; !held && (entry = ::readdir(list)) != nullptr;) {
+        for (dirent* entry; holder == 0 && (entry = ::readdir(list)) != nullptr;) {
             struct stat st {};
-            held = entry->d_name[0] != '.' && ::fstatat(fds, entry->d_name, &st, 0) == 0 &&
-                   S_ISCHR(st.st_mode) && st.st_rdev == device;
+            if (entry->d_name[0] != '.' && ::fstatat(fds, entry->d_name, &st, 0) == 0 &&
+                S_ISCHR(st.st_mode) && st.st_rdev == device) {
+                holder = static_cast<pid_t>(std::strtol(name, nullptr, 10));
+            }
         }
         ::closedir(list);
     }
     ::closedir(processes);
-    return held;
+    return holder;
+}
+
+bool isConsole(dev_t device) {
+    return listedConsole(device) || activeConsole(device);
 }
 
 }  // namespace claim

@@ -19,9 +19,18 @@ bool take(const char* lockDir, const char* path);
 // Removes the lock file that take() placed, if it still names this process.
 void release();
 
-// True when another process has a descriptor open on the character device
-// numbered device, as fuser finds it in /proc: a process of another user only
-// when this one may look into it (root may).
-bool heldElsewhere(dev_t device);
+// The live process other than this one that the lock file for path in
+// lockDir names (links resolved, as take() names it); 0 when there is none.
+pid_t lockedBy(const char* lockDir, const char* path);
+
+// A process other than this one that has a descriptor open on the character
+// device numbered device, as fuser finds it in /proc: a process of another
+// user only when this one may look into it (root may). 0 when there is none.
+pid_t heldBy(dev_t device);
+
+// True when the kernel takes the character device numbered device as a
+// console: toggling break on a serial console can fire the kernel's magic
+// SysRq, so such a port is never used.
+bool isConsole(dev_t device);
 
 }  // namespace claim

@@ -66,6 +66,12 @@ void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& o
         options.fast = true;
     } else if (std::strcmp(arg, "--allow-lockout") == 0) {
         options.allowLockout = true;
+    } else if (std::strcmp(arg, "--list-ports") == 0) {
+        options.listPorts = true;
+    } else if (std::strcmp(arg, "--yes") == 0) {
+        options.yes = true;
+    } else if (std::strncmp(arg, "--sysroot=", 10) == 0) {
+        options.systemRoot = arg + 10;
     } else if (std::strcmp(arg, "--read") == 0) {
         options.mode = Mode::Read;
     } else if (std::strcmp(arg, "--verify") == 0) {

@@ -18,16 +18,20 @@ struct ProgramOptions {
     const char* imagePath = nullptr;
     const char* secondPath = nullptr;  // a second image or file, which no run takes
     const char* port = "COM1:";
-    bool fast = false;          // the chip's own timing instead of fixed waits
-    bool allowLockout = false;  // a fuse value may disable the reset pin
+    bool fast = false;            // the chip's own timing instead of fixed waits
+    bool allowLockout = false;    // a fuse value may disable the reset pin
+    bool listPorts = false;       // list the ports and end
+    bool yes = false;             // the prompts answered without reading standard input
+    const char* systemRoot = "";  // where the ports are looked for (link/ports.h)
 };
 
 // Fills options from argv[1] to argv[argc - 1], printing each illegal
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
 // not a fuse or lock option may be the image path. The first path is the
 // image path, the second, if any, secondPath. Options that begin with
-// "--": --port=NAME (or --port NAME), --fast, --allow-lockout, and --read
-// or --verify (the last one given counts).
+// "--": --port=NAME (or --port NAME), --fast, --allow-lockout, --list-ports,
+// --yes, and --read or --verify (the last one given counts); and --sysroot=DIR,
+// left out of --help, with which the tests point the port list at a fake tree.
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 
 // Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed

@@ -10,7 +10,9 @@
 #include "isp/program.h"
 #include "isp/readback.h"
 #include "isp/session.h"
+#include "link/ports.h"
 #include "run/options.h"
+#include "run/ports.h"
 
 namespace run {
 
@@ -38,7 +40,11 @@ void printUsage() {
 // The options beyond the usage line, for --help.
 void printOptions() {
     std::fprintf(stderr,
-                 "  --port=NAME      the serial port (default COM1:; a device path on POSIX)\n"
+                 "  --port=NAME      the serial port (default COM1:; a device path on POSIX);\n"
+                 "                   usb:VID:PID[:SERIAL] that USB adapter's serial port,\n"
+                 "                   ftdi[:SERIAL] an FTDI chip in bit-bang mode\n"
+                 "  --list-ports     list the serial ports and FTDI chips found, and end\n"
+                 "  --yes            answer both prompts, without reading standard input\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
                  "  --allow-lockout  write a fuse value that ends serial programming\n"
                  "  --read           read the chip into the file: flash or EEPROM by its name\n"
@@ -156,6 +162,16 @@ bool fitForTheChip(const isp::PortCheck& check, const char* name) {
     return false;
 }
 
+// Waits for the operator's Enter, or with --yes ends the prompt's line as
+// the Enter would on a terminal.
+void answerPrompt(const ProgramOptions& options, std::FILE* input) {
+    if (options.yes) {
+        std::fputc('\n', stderr);
+    } else {
+        std::fgetc(input);
+    }
+}
+
 // Says that a signal ended the run. Returns the exit code: 128 plus the
 // signal number, as a shell reports a process that a signal ended.
 int interrupted() {
@@ -172,13 +188,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     if (opened.status != port::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
                      options.port);
-        if (opened.advice != nullptr) {
-            std::fprintf(stderr, "  %s\n", opened.advice);
-        } else if (opened.status == port::OpenStatus::Malformed) {
-            std::fprintf(stderr,
-                         "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "
-                         "usb:VID:PID:SERIAL (in hexadecimal), or a device.\n");
-        }
+        explainRefusal(options.port, opened);
         return kNoPort;
     }
     if (!fitForTheChip(isp::checkPort(), options.port)) {
@@ -186,7 +196,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
         return kNoPort;
     }
     std::fprintf(stderr, ">>> Connect programmator and press Enter...");
-    std::fgetc(input);
+    answerPrompt(options, input);
 
     int code = kNoSync;
     if (isp::interruption() == 0) {
@@ -207,7 +217,7 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     } else if (code != kNoSync) {
         isp::releaseTarget();
         std::fprintf(stderr, ">>> Disconnect programmator and press Enter...");
-        std::fgetc(input);
+        answerPrompt(options, input);
         if (isp::interruption() != 0) code = interrupted();
     }
     isp::closePort();
@@ -232,6 +242,11 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
 
     ProgramOptions options;
     parseOptions(argc, argv, kSlashPaths, options);
+    port::setSystemRoot(options.systemRoot);
+    if (options.listPorts) {
+        printPorts(stdout, "", nullptr);
+        return kSuccess;
+    }
     if (options.imagePath == nullptr) {
         printUsage();
         return kUsage;

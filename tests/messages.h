@@ -17,6 +17,14 @@ const std::string kTiny12 = "  ATTiny12 detected! Calibration byte readed = 5Ah\
 const std::string kErasing = "  Erasing chip, please wait...\n";
 const std::string kWritten = "  Flash or EEPROM successfully written and checked.\n";
 
+// Standard error up to the ports that a refused open lists: the machine's own.
+inline std::string beforePorts(const std::string& err) {
+    for (const char* list : {"  Ports found:\n", "  No serial port or FTDI chip found.\n"}) {
+        if (err.find(list) != std::string::npos) return err.substr(0, err.find(list));
+    }
+    return err;
+}
+
 // The progress lines of records 1 to n.
 inline std::string progress(int n) {
     std::string lines;

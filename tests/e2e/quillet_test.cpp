@@ -1,6 +1,7 @@
 // The shipped quillet binary as a process on the virtual chip: what needs a
 // real process and a real port device, and nothing the in-process runs show.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -23,6 +24,11 @@ const std::string kSyncError =
 // Sends SIGTERM to the background quillet $q once it prompts, and exits as it did.
 const std::string kSignal = "until grep -q Enter stderr; do :; done; kill -TERM $q; wait $q";
 const std::string kInterrupted = ">>> Interrupted (signal 15). Programming canceled!\n" + kEoj;
+
+// A UUCP lock file naming pid.
+std::string lockOf(pid_t pid) {
+    return std::string(10 - std::to_string(pid).size(), ' ') + std::to_string(pid) + "\n";
+}
 
 // Runs a command on the chip of the settings, which also serve the port.
 e2e::Outcome run(const std::string& vtarget, const std::string& command) {
@@ -54,10 +60,12 @@ TEST(Quillet, ExitCodesReachTheShell) {
     } rows[] = {
         {"", QUILLET_BINARY, 1, kUsage},
         {"no-port", QUILLET_BINARY " blink.hex", 2,
-         ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n"},
+         ">>>COM-port \"COM1:\" not allowed! Programming canceled!\n  No such port: " +
+             std::string(QUILLET_COM1_DEVICE) + " does not exist.\n"},
         // A device that cannot be had for exclusive use is no port.
         {"", QUILLET_BINARY " --port=/dev/null blink.hex", 2,
-         ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n"},
+         ">>>COM-port \"/dev/null\" not allowed! Programming canceled!\n  Not opened: "
+         "Inappropriate ioctl for device.\n"},
         {"sync=never", kQuillet + " blink.hex", 3, kSyncError + kEoj},
         // A pseudo-terminal has no modem lines: found before the chip is touched.
         {"", QUILLET_BINARY " --port=" + std::string(ptsname(master)) + " blink.hex", 2,
@@ -85,8 +93,9 @@ TEST(Quillet, ExitCodesReachTheShell) {
     for (const auto& row : rows) {
         e2e::Outcome outcome = run(row.vtarget, row.command);
         EXPECT_EQ(outcome.code, row.code) << row.command;
-        std::size_t size = std::min(outcome.err.size(), row.tail.size());
-        EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail);
+        std::string err = beforePorts(outcome.err);
+        std::size_t size = std::min(err.size(), row.tail.size());
+        EXPECT_EQ(err.substr(err.size() - size), row.tail);
         EXPECT_EQ(outcome.err.find("readed 00"), std::string::npos);
     }
     close(master);
@@ -104,22 +113,22 @@ TEST(Quillet, TakesThePortAloneAndLeavesItAsFound) {
     pid_t gone = fork();
     if (gone == 0) _exit(0);
     waitpid(gone, nullptr, 0);
-    auto lockOf = [](pid_t pid) {
-        return std::string(10 - std::to_string(pid).size(), ' ') + std::to_string(pid) + "\n";
-    };
     enum Holder { kNone, kOpen, kExclusive };
+    // The refusal names this test's process where it finds it.
+    const std::string us =
+        "  In use by another program: e2e_tests (PID " + std::to_string(getpid()) + ").\n";
     const struct {
         std::string port, lock;  // the lock file there before the run
         Holder holder;
         int code;
-        std::string out;
-    } rows[] = {{kPort, "", kNone, 0, "held\n"},
-                {kPort, lockOf(gone), kNone, 0, "held\n"},
-                {kPort, lockOf(getpid()), kNone, 2, lockOf(getpid())},
-                {kPort, "\n", kNone, 2, "\n"},
-                {pty, "", kNone, 0, "held\n"},
-                {pty, "", kOpen, 2, ""},
-                {pty, "", kExclusive, 2, ""}};
+        std::string out, why;
+    } rows[] = {{kPort, "", kNone, 0, "held\n", ""},
+                {kPort, lockOf(gone), kNone, 0, "held\n", ""},
+                {kPort, lockOf(getpid()), kNone, 2, lockOf(getpid()), us},
+                {kPort, "\n", kNone, 2, "\n", "  In use by another program.\n"},
+                {pty, "", kNone, 0, "held\n", ""},
+                {pty, "", kOpen, 2, "", us},
+                {pty, "", kExclusive, 2, "", us}};
     for (const auto& row : rows) {
         int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (row.holder == kExclusive) ioctl(holder, TIOCEXCL);
@@ -131,8 +140,9 @@ TEST(Quillet, TakesThePortAloneAndLeavesItAsFound) {
         EXPECT_EQ(outcome.code, row.code) << row.port << " " << row.lock;
         EXPECT_EQ(outcome.out, row.out) << row.port << " " << row.lock;
         if (row.code == 2) {
-            EXPECT_EQ(outcome.err, kBanner + ">>>COM-port \"" + row.port +
-                                       "\" not allowed! Programming canceled!\n");
+            EXPECT_EQ(beforePorts(outcome.err), kBanner + ">>>COM-port \"" + row.port +
+                                                    "\" not allowed! Programming canceled!\n" +
+                                                    row.why);
             EXPECT_EQ(outcome.number("line_calls"), 0u);
         }
         // Root opens an exclusive terminal too; anyone else is refused.
@@ -224,6 +234,8 @@ TEST(Quillet, LosesNothingToWhatSurroundsIt) {
          "/dev/null\n0\n", "", false},
         {"StandardInputClosed", "", "timeout 20 $Q blink.hex <&-; echo $?", "0\n",
          kWritten + kDisconnect + kEoj, false},
+        {"YesWithStandardInputClosed", "", "timeout 20 $Q --yes blink.hex <&-; echo $?", "0\n",
+         kWritten + kDisconnect + "\n" + kEoj, false},
         {"ReadToStandardOutput", "", "$Q --read - | cmp erased.hex - && echo backup", "backup\n",
          "  Flash read: 1024 bytes written to standard output.\n" + kDisconnect + kEoj, false},
     };
@@ -240,6 +252,118 @@ TEST(Quillet, LosesNothingToWhatSurroundsIt) {
         std::size_t size = std::min(outcome.err.size(), row.tail.size());
         EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail) << row.name;
     }
+}
+
+// A fake sysfs under fake/sys, laid out as Linux lays it out: four USB
+// adapters, two of them CP2102s told apart by their serial numbers; a UART
+// under the serial-base bus (Linux 6.5 on) and one of the older layout,
+// which is the console, listed as counted (ttyS9 before ttyS10); an 8250 placeholder (type 0) and a
+// virtual terminal, which are not ports. Its devices are fake/dev/NAME, which exist nowhere.
+const std::string kFakeSys = R"(S=fake/sys
+f() { mkdir -p "${1%/*}"; echo "$2" >"$1"; }
+l() { mkdir -p "${1%/*}"; ln -s "$2" "$1"; }
+tty() { f $S/class/tty/$1/dev $2; l $S/class/tty/$1/device ../../../devices/$3; }
+usb() { U=$S/devices/usb1/$3; f $U/idVendor $4; f $U/idProduct $5; f $U/product "$7"
+  [ -z "$8" ] || f $U/serial $8; l $U/$3:1.0/$1/driver ../../bus/usb-serial/drivers/$6
+  tty $1 188:$2 usb1/$3/$3:1.0/$1; }
+f $S/devices/usb1/idVendor 1d6b
+usb ttyUSB0 250 1-1 1a86 7523 ch341-uart "USB Serial"
+usb ttyUSB1 251 1-2 0403 6001 ftdi_sio "FT232R USB UART" A10K1234
+usb ttyUSB2 252 1-3 10c4 ea60 cp210x "CP2102 USB to UART Bridge Controller" 0001
+usb ttyUSB3 253 1-4 10c4 ea60 cp210x "CP2102 USB to UART Bridge Controller" 0002
+P=$S/devices/pnp0/00:04; l $P/driver ../../bus/pnp/drivers/serial
+l $P/00:04:0/subsystem ../../bus/serial-base; l $P/00:04:0/driver ../drivers/ctrl
+l $P/00:04:0/00:04:0.0/subsystem ../../bus/serial-base; l $P/00:04:0/00:04:0.0/driver ../port
+tty ttyS9 4:73 pnp0/00:04/00:04:0/00:04:0.0; f $S/class/tty/ttyS9/type 4
+l $S/devices/platform/serial8250/driver ../../bus/platform/drivers/serial8250
+tty ttyS10 4:74 platform/serial8250; f $S/class/tty/ttyS10/type 4
+tty ttyS2 4:72 platform/serial8250; f $S/class/tty/ttyS2/type 0
+mkdir $S/class/tty/tty0; f $S/class/tty/console/active "tty0 ttyS10"
+)";
+
+// text without the lines of FTDI chips for bit-bang, which are the machine's own.
+std::string withoutFtdi(const std::string& text) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("ftdi") != line.find_first_not_of(' ')) kept += line + "\n";
+    }
+    return kept;
+}
+
+// --list-ports names each port of the fake tree with what identifies it
+// (the lock file of this test's process holds ttyUSB1), without opening any;
+// usb:VID:PID[:SERIAL] opens the one adapter's port (the only one served);
+// none or more than one is refused, and so is one that this user may not
+// open (as nobody, where the test runs as root), each with the list.
+TEST(Quillet, FindsTheAdapterByItsIds) {
+    // The ports as listed, each line after indent; ch340: the CH340's state.
+    auto listed = [](const std::string& indent, const std::string& ch340) {
+        const std::string cp2102 = " CP210x (cp210x) 10c4:ea60  serial 000";
+        const std::string bridge = "  \"CP2102 USB to UART Bridge Controller\"\n";
+        return indent + "fake/dev/ttyS9  UART (serial)\n" + indent +
+               "fake/dev/ttyS10  UART (serial8250)  system console, refused\n" + indent +
+               "fake/dev/ttyUSB0  CH340 (ch341-uart) 1a86:7523  no serial number  \"USB "
+               "Serial\"" +
+               ch340 + "\n" + indent +
+               "fake/dev/ttyUSB1  FT232R (ftdi_sio) 0403:6001  serial A10K1234  \"FT232R USB "
+               "UART\"  in use\n" +
+               indent + "fake/dev/ttyUSB2 " + cp2102 + "1" + bridge + indent + "fake/dev/ttyUSB3 " +
+               cp2102 + "2" + bridge;
+    };
+    const std::string found = "  Ports found:\n" + listed("    ", "");
+    auto refused = [](const std::string& name) {
+        return kBanner + ">>>COM-port \"" + name + "\" not allowed! Programming canceled!\n";
+    };
+    const std::string nobody =
+        "chmod 755 .; mkdir fake/dev; : >fake/dev/ttyUSB0; "
+        "chgrp dialout fake/dev/ttyUSB0; chmod 660 fake/dev/ttyUSB0; "
+        "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const struct {
+        std::string served, before, args;
+        int code;
+        std::string out, err;  // err: the whole of it, or where the run ends well its end
+    } rows[] = {
+        {"", "", "--list-ports", 0, listed("", ""), kBanner},
+        {"fake/dev/ttyUSB0", "", "--port=usb:1a86:7523 blink.hex", 0, "", kEoj},
+        {"fake/dev/ttyUSB3", "", "--port=usb:10c4:ea60:0002 blink.hex", 0, "", kEoj},
+        {"", "", "--port=usb:10c4:ea60 blink.hex", 2, "",
+         refused("usb:10c4:ea60") +
+             "  2 USB serial adapters 10c4:ea60 found: name one by its serial number "
+             "(usb:VID:PID:SERIAL) or by its device.\n" +
+             found},
+        {"", "", "--port=usb:1a86:7524 blink.hex", 2, "",
+         refused("usb:1a86:7524") + "  No USB serial adapter 1a86:7524 found.\n" + found},
+        {"", nobody, "--port=usb:1a86:7523 blink.hex", 2, "",
+         refused("usb:1a86:7523") +
+             "  Permission denied: fake/dev/ttyUSB0 belongs to group dialout, which this session "
+             "is not in.\n  Add yourself to it with: sudo usermod -aG dialout $USER\n  then log "
+             "out and in again (a new group takes effect at login).\n  Ports found:\n" +
+             listed("    ", "  no permission (group dialout)")},
+    };
+    // Built once, and copied into each run's directory.
+    char tree[] = "/tmp/quillet-sys-XXXXXX";
+    ASSERT_NE(mkdtemp(tree), nullptr);
+    ASSERT_EQ(std::system(("cd " + std::string(tree) + " && " + kFakeSys).c_str()), 0);
+    for (const auto& row : rows) {
+        if (!row.before.empty() && (geteuid() != 0 || getgrnam("dialout") == nullptr)) {
+            std::printf("%s skipped: it needs root and a group dialout\n", row.args.c_str());
+            continue;
+        }
+        std::map<std::string, std::string> files{{"blink.hex", kBlink},
+                                                 {"lock/LCK..ttyUSB1", lockOf(getpid())}};
+        e2e::Outcome outcome = e2e::run({"cp -R " + std::string(tree) + "/fake . && " + row.before +
+                                             QUILLET_BINARY " --sysroot=fake " + row.args,
+                                         row.served.empty() ? "" : "port=" + row.served, files});
+        EXPECT_EQ(outcome.code, row.code) << row.args;
+        EXPECT_EQ(withoutFtdi(outcome.out), row.out) << row.args;
+        std::string err = withoutFtdi(outcome.err);
+        EXPECT_EQ(
+            row.code == 0 ? err.substr(err.size() - std::min(err.size(), row.err.size())) : err,
+            row.err)
+            << row.args;
+    }
+    e2e::fs::remove_all(tree);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+#include "run/ports.h"
+
+#include "link/port_name.h"
+#include "link/ports.h"
+
+namespace run {
+
+namespace {
+
+port::FoundPorts found;
+
+// Why the OS refused the port, and what the user can do about it.
+void sayWhy(const port::Opened& opened) {
+    port::RefusalFacts facts = port::explainRefusal(opened.device, opened.why.error);
+    switch (facts.refusal) {
+        case port::Refusal::Missing:
+            std::fprintf(stderr, "  No such port: %s does not exist.\n", facts.device);
+            break;
+        case port::Refusal::Permission:
+            if (!facts.groupMayUse) {
+                std::fprintf(stderr,
+                             "  Permission denied on %s: ask the system's administrator for "
+                             "access.\n",
+                             facts.device);
+                break;
+            }
+            std::fprintf(stderr,
+                         "  Permission denied: %s belongs to group %s, which this session is not "
+                         "in.\n  Add yourself to it with: sudo usermod -aG %s $USER\n  then log "
+                         "out and in again (a new group takes effect at login).\n",
+                         facts.device, facts.group, facts.group);
+            break;
+        case port::Refusal::InUse:
+            if (facts.holder != 0) {
+                std::fprintf(stderr, "  In use by another program: %s (PID %ld).\n",
+                             facts.holderName, facts.holder);
+            } else {
+                std::fprintf(stderr, "  In use by another program.\n");
+            }
+            break;
+        case port::Refusal::Console:
+            std::fprintf(stderr,
+                         "  A system console: quillet never drives one, as a break on it can "
+                         "trigger the kernel's magic SysRq.\n");
+            break;
+        case port::Refusal::Other:
+            std::fprintf(stderr, "  Not opened: %s.\n", port::describe(opened.why));
+            break;
+    }
+}
+
+}  // namespace
+
+void printPorts(std::FILE* out, const char* indent, const char* heading) {
+    port::listPorts(found);
+    if (found.count == 0) std::fprintf(stderr, "  No serial port or FTDI chip found.\n");
+    if (found.count != 0 && heading != nullptr) std::fprintf(stderr, "%s\n", heading);
+    char line[512];
+    for (std::size_t i = 0; i < found.count; ++i) {
+        port::describePort(found.ports[i], line, sizeof line);
+        std::fprintf(out, "%s%s\n", indent, line);
+    }
+}
+
+void explainRefusal(const char* name, const port::Opened& opened) {
+    port::PortName parsed = port::parsePortName(name);
+    if (opened.advice != nullptr) {
+        std::fprintf(stderr, "  %s\n", opened.advice);
+    } else if (opened.status == port::OpenStatus::Malformed) {
+        std::fprintf(stderr,
+                     "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "
+                     "usb:VID:PID:SERIAL (in hexadecimal), or a device.\n");
+    } else if (opened.status == port::OpenStatus::NoAdapter) {
+        std::fprintf(stderr, "  No USB serial adapter %04x:%04x%s%s found.\n", parsed.vid,
+                     parsed.pid, parsed.serial[0] != '\0' ? " with serial number " : "",
+                     parsed.serial);
+    } else if (opened.status == port::OpenStatus::Adapters) {
+        std::fprintf(stderr,
+                     "  %u USB serial adapters %04x:%04x found: name one by its serial number "
+                     "(usb:VID:PID:SERIAL) or by its device.\n",
+                     static_cast<unsigned>(opened.matches), parsed.vid, parsed.pid);
+    } else if (opened.device != nullptr) {
+        sayWhy(opened);
+    }
+    printPorts(stderr, "    ", "  Ports found:");
+}
+
+}  // namespace run
