@@ -26,7 +26,7 @@ void drive(waveform::Pin pin, bool level) {
 
 }  // namespace
 
-port::Opened openPort(const char* name, bool fast) {
+Opened openPort(const char* name, bool fast) {
     return port::open(name, fast);
 }
 
@@ -38,6 +38,10 @@ void releaseTarget() {
     waveform::Waveform wave = port::begin();
     waveform::drive(wave, waveform::Pin::Reset, true);
     port::exchange(wave);
+}
+
+void requestInterrupt(int sig) {
+    interrupt::request(sig);
 }
 
 int interruption() {
@@ -67,18 +71,18 @@ PortCheck checkPort() {
     waveform::Waveform status = port::begin();
     waveform::sample(status);
     port::exchange(status);
-    if (port::lost()) return {Fitness::NoStatus, port::failure(), 0};
+    if (port::lost()) return {Fitness::NoStatus, port::describe(port::failure()), 0};
     std::uint64_t read = port::nowUs();
     drive(waveform::Pin::Mosi, true);
     std::uint64_t set = port::nowUs();
     if (!port::lost()) drive(waveform::Pin::Mosi, false);
-    if (port::lost()) return {Fitness::NoBreak, port::failure(), 0};
+    if (port::lost()) return {Fitness::NoBreak, port::describe(port::failure()), 0};
     std::uint64_t cleared = port::nowUs();
-    if (cleared - set > kSimulatedBreakUs) return {Fitness::SimulatedBreak, {}, cleared - set};
+    if (cleared - set > kSimulatedBreakUs) return {Fitness::SimulatedBreak, nullptr, cleared - set};
     if (set - read >= kUsbCallUs && (read - start) * 4 <= set - read) {
         port::setSampleWait(kFirstSampleWaitUs);
     }
-    return {Fitness::Ready, {}, 0};
+    return {Fitness::Ready, nullptr, 0};
 }
 
 }  // namespace isp

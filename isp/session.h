@@ -13,7 +13,9 @@ constexpr unsigned kLongestWriteUs = 30000;
 
 // Opens the port called name for the run (see link/port_name.h); with fast,
 // a pin is driven only when its level changes.
-port::Opened openPort(const char* name, bool fast);
+using port::Opened;
+using port::OpenStatus;
+Opened openPort(const char* name, bool fast);
 
 // True while every call since the open has succeeded. Once one fails the
 // port is taken as gone: no further call reaches it and MISO reads 0.
@@ -22,7 +24,11 @@ bool portAnswering();
 // Lets the target run: RESET set.
 void releaseTarget();
 
-// The signal number that interrupted the run, or 0 (link/interrupt.h).
+// Records that signal sig asked the run to end (link/interrupt.h); safe in
+// a signal handler.
+void requestInterrupt(int sig);
+
+// The signal number that interrupted the run, or 0.
 int interruption();
 
 // Leaves the chip safe at the end of an interrupted run: waits out a write
@@ -45,7 +51,7 @@ enum class Fitness {
 
 struct PortCheck {
     Fitness fitness;
-    port::Result why;       // NoStatus, NoBreak: the OS's reason
+    const char* reason;     // NoStatus, NoBreak: the OS's reason, as its text
     std::uint64_t clearUs;  // SimulatedBreak: how long clearing the break took
 };
 

@@ -7,12 +7,11 @@
 #include "image/writer.h"
 #include "isp/connect.h"
 #include "isp/instructions.h"
+#include "isp/ports.h"
 #include "isp/program.h"
 #include "isp/readback.h"
 #include "isp/session.h"
-#include "link/ports.h"
 #include "run/options.h"
-#include "run/ports.h"
 
 namespace run {
 
@@ -144,13 +143,13 @@ bool fitForTheChip(const isp::PortCheck& check, const char* name) {
             std::fprintf(stderr,
                          ">>> Port %s cannot drive the chip: its modem status cannot be read "
                          "(%s). Programming canceled!\n",
-                         name, port::describe(check.why));
+                         name, check.reason);
             break;
         case isp::Fitness::NoBreak:
             std::fprintf(stderr,
                          ">>> Port %s cannot drive the chip: it cannot send a break, which carries "
                          "MOSI (%s). Programming canceled!\n",
-                         name, port::describe(check.why));
+                         name, check.reason);
             break;
         case isp::Fitness::SimulatedBreak:
             std::fprintf(stderr,
@@ -184,11 +183,11 @@ int interrupted() {
 // closes the port. Returns the exit code.
 int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FILE* input) {
     if (isp::interruption() != 0) return interrupted();
-    port::Opened opened = isp::openPort(options.port, options.fast);
-    if (opened.status != port::OpenStatus::Open) {
+    isp::Opened opened = isp::openPort(options.port, options.fast);
+    if (opened.status != isp::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
                      options.port);
-        explainRefusal(options.port, opened);
+        isp::explainRefusal(options.port, opened);
         return kNoPort;
     }
     if (!fitForTheChip(isp::checkPort(), options.port)) {
@@ -242,9 +241,9 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
 
     ProgramOptions options;
     parseOptions(argc, argv, kSlashPaths, options);
-    port::setSystemRoot(options.systemRoot);
+    isp::setSystemRoot(options.systemRoot);
     if (options.listPorts) {
-        printPorts(stdout, "", nullptr);
+        isp::printPorts(stdout, "", nullptr);
         return kSuccess;
     }
     if (options.imagePath == nullptr) {

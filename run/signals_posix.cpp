@@ -3,7 +3,7 @@
 #include <csignal>
 #include <initializer_list>
 
-#include "link/interrupt.h"
+#include "isp/session.h"
 #include "run/run.h"
 
 namespace run {
@@ -11,12 +11,12 @@ namespace run {
 namespace {
 
 extern "C" void onSignal(int sig) {
-    if (interrupt::requested() != 0) {
+    if (isp::interruption() != 0) {
         std::signal(sig, SIG_DFL);
         std::raise(sig);
         return;
     }
-    interrupt::request(sig);
+    isp::requestInterrupt(sig);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "link/interrupt.h"
+#include "isp/session.h"
 #include "run/run.h"
 
 namespace run {
@@ -14,8 +14,8 @@ namespace {
 
 BOOL WINAPI onControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    if (interrupt::requested() != 0) return FALSE;
-    interrupt::request(event == CTRL_C_EVENT ? SIGINT : SIGBREAK);
+    if (isp::interruption() != 0) return FALSE;
+    isp::requestInterrupt(event == CTRL_C_EVENT ? SIGINT : SIGBREAK);
     return TRUE;
 }
 

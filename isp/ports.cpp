@@ -1,9 +1,9 @@
-#include "run/ports.h"
+#include "isp/ports.h"
 
 #include "link/port_name.h"
 #include "link/ports.h"
 
-namespace run {
+namespace isp {
 
 namespace {
 
@@ -51,6 +51,10 @@ void sayWhy(const port::Opened& opened) {
 
 }  // namespace
 
+void setSystemRoot(const char* root) {
+    port::setSystemRoot(root);
+}
+
 void printPorts(std::FILE* out, const char* indent, const char* heading) {
     port::listPorts(found);
     if (found.count == 0) std::fprintf(stderr, "  No serial port or FTDI chip found.\n");
@@ -85,4 +89,4 @@ void explainRefusal(const char* name, const port::Opened& opened) {
     printPorts(stderr, "    ", "  Ports found:");
 }
 
-}  // namespace run
+}  // namespace isp
