@@ -4,7 +4,7 @@ namespace vtarget {
 
 namespace {
 
-constexpr std::uint64_t kNsPerUs = 1000;
+constexpr std::uint64_t kNsPerMs = 1000000;
 
 struct Wire {
     Line line;
@@ -31,9 +31,9 @@ const Wire kWiring[] = {
 Adapter::Adapter(Chip& chip, const AdapterConfig& config) : chip_(chip), config_(config) {}
 
 // Every call takes its time, whether or not the adapter is still there.
-bool Adapter::call() {
+bool Adapter::call(std::uint64_t ns) {
     ++activity_;
-    advance(config_.callNs);
+    advance(ns);
     if (config_.failAfterSet && calls_ >= config_.failAfter) return false;
     ++calls_;
     return true;
@@ -41,13 +41,18 @@ bool Adapter::call() {
 
 // A pin driven or read ends the wait before it.
 void Adapter::pinCall(const char* name, bool level) {
-    waitUs_ = 0;
+    waitNs_ = 0;
     waitTraced_ = false;
     if (config_.trace) trace_.push_back(std::string(name) + (level ? " 1" : " 0"));
 }
 
 bool Adapter::drive(unsigned lines, unsigned levels) {
-    if (!call()) return false;
+    if (!call(config_.callNs)) return false;
+    setLines(lines, levels);
+    return true;
+}
+
+void Adapter::setLines(unsigned lines, unsigned levels) {
     for (const Wire& wire : kWiring) {
         unsigned bit = lineBit(wire.line);
         if (!wire.fromHost || (lines & bit) == 0) continue;
@@ -56,12 +61,17 @@ bool Adapter::drive(unsigned lines, unsigned levels) {
         pinCall(wire.name, level);
         chip_.setPin(wire.pin, level);
     }
-    return true;
 }
 
 bool Adapter::read(unsigned& levels) {
     levels = 0;
-    if (!call()) return false;
+    if (!call(config_.callNs)) return false;
+    levels = lines();
+    return true;
+}
+
+unsigned Adapter::lines() {
+    unsigned levels = 0;
     for (const Wire& wire : kWiring) {
         bool level = chip_.pinLevel(wire.pin);
         if (!wire.fromHost) {
@@ -70,19 +80,16 @@ bool Adapter::read(unsigned& levels) {
         }
         if (level) levels |= lineBit(wire.line);
     }
-    return true;
+    return levels;
 }
 
 void Adapter::sleep(std::uint64_t ns) {
     ++activity_;
     sleptNs_ += ns;
-    std::uint64_t total = subUsNs_ + ns;
-    subUsNs_ = total % kNsPerUs;
-    std::uint64_t us = total / kNsPerUs;
-    chip_.advanceUs(us);
-    waitUs_ += us;
-    if (!config_.trace || waitUs_ < 1000) return;
-    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
+    chip_.advanceNs(ns);
+    waitNs_ += ns;
+    if (!config_.trace || waitNs_ < kNsPerMs) return;
+    std::string line = "SLEEP " + std::to_string(waitNs_ / kNsPerMs);
     if (waitTraced_) {
         trace_.back() = std::move(line);
     } else {
@@ -92,9 +99,7 @@ void Adapter::sleep(std::uint64_t ns) {
 }
 
 void Adapter::advance(std::uint64_t ns) {
-    std::uint64_t total = subUsNs_ + ns;
-    subUsNs_ = total % kNsPerUs;
-    chip_.advanceUs(total / kNsPerUs);
+    chip_.advanceNs(ns);
 }
 
 void Adapter::refuse(std::string what) {
@@ -102,7 +107,7 @@ void Adapter::refuse(std::string what) {
 }
 
 std::uint64_t Adapter::nowNs() const {
-    return chip_.nowUs() * kNsPerUs + subUsNs_;
+    return chip_.nowNs();
 }
 
 std::uint64_t Adapter::sleptNs() const {

@@ -10,6 +10,10 @@
 // driven or read between them are one wait in the trace, as a wait on the
 // lines would look. With fail-after, the calls after the first N fail, as
 // when an adapter is unplugged.
+//
+// A device that moves the lines by itself, such as the FT232R's bit-bang
+// (ft232r.h), makes its own calls (a USB transfer each) at its own cost,
+// and moves and samples the lines between them at its own times.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,15 @@ class Adapter {
     // "MISO 0"). False, reading 0, once the adapter is gone.
     bool read(unsigned& levels);
 
+    // A call of the host's that costs ns of virtual time: false, once the
+    // adapter is gone, and the later ones fail too. drive() and read() make
+    // one each, at the configured cost.
+    bool call(std::uint64_t ns);
+    // Drives lines and reads them as drive() and read() do, counted and
+    // traced alike, with no call of their own.
+    void setLines(unsigned lines, unsigned levels);
+    unsigned lines();
+
     // The host sleeps ns: over at once in virtual time. Sleeps with no pin
     // call between them are one wait, traced in whole milliseconds: "SLEEP 2000".
     void sleep(std::uint64_t ns);
@@ -77,7 +90,6 @@ class Adapter {
     const Violations& violations() const { return violations_; }
 
   private:
-    bool call();
     void pinCall(const char* name, bool level);
 
     Chip& chip_;
@@ -85,9 +97,8 @@ class Adapter {
     std::uint64_t calls_ = 0;     // calls that succeeded
     std::uint64_t activity_ = 0;  // calls tried and sleeps taken
     std::uint64_t sleptNs_ = 0;
-    std::uint64_t subUsNs_ = 0;  // the chip's clock below its microsecond
     std::uint64_t lineCalls_ = 0, statusReads_ = 0;
-    std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
+    std::uint64_t waitNs_ = 0;  // the sleeps since the last pin call
     bool waitTraced_ = false;   // the trace's last line is that wait
     std::vector<std::string> trace_;
     Violations violations_;

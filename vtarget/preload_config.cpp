@@ -34,10 +34,10 @@ bool parseByte(const std::string& text, std::uint8_t& value) {
     return true;
 }
 
-bool parseUs(const std::string& text, std::uint32_t& us) {
+bool parseUint32(const std::string& text, std::uint32_t& value) {
     std::uint64_t number = 0;
     if (!parseNumber(text, 10, UINT32_MAX, number)) return false;
-    us = static_cast<std::uint32_t>(number);
+    value = static_cast<std::uint32_t>(number);
     return true;
 }
 
@@ -79,7 +79,7 @@ struct Parse {
 
     PreloadOptions& options;
     std::string error;  // a value that reads well but cannot be used
-    bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false;
+    bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false, sckMinGiven = false;
 };
 
 // Applies a value (empty for a flag); false when it is bad.
@@ -102,6 +102,7 @@ const Entry kEntries[] = {
          chip.signature = model.signature;
          chip.fuseBits = model.fuseBits;
          chip.fuseLocksOut = model.fuseLocksOut;
+         if (!p.sckMinGiven) chip.sckMinNs = model.sckMinNs;
          if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
          if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
          if (!p.eraseUsGiven) chip.eraseUs = model.eraseUs;
@@ -153,15 +154,19 @@ const Entry kEntries[] = {
      }},
     {{"flash-us", "N", "microseconds a flash byte write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.flashUsGiven = parseUs(v, p.options.chip.flashWriteUs);
+         return p.flashUsGiven = parseUint32(v, p.options.chip.flashWriteUs);
      }},
     {{"eeprom-us", "N", "microseconds an EEPROM byte write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.eepromUsGiven = parseUs(v, p.options.chip.eepromWriteUs);
+         return p.eepromUsGiven = parseUint32(v, p.options.chip.eepromWriteUs);
      }},
     {{"erase-us", "N", "microseconds a chip erase keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.eraseUsGiven = parseUs(v, p.options.chip.eraseUs);
+         return p.eraseUsGiven = parseUint32(v, p.options.chip.eraseUs);
+     }},
+    {{"sck-min-ns", "N", "the shortest SCK high or low time, in nanoseconds (model's)"},
+     [](Parse& p, const std::string& v) {
+         return p.sckMinGiven = parseUint32(v, p.options.chip.sckMinNs);
      }},
     {{"call-us", "N", "virtual microseconds each line or status call costs (2)"},
      [](Parse& p, const std::string& v) {

@@ -40,8 +40,8 @@ std::string preloadHelp();
 
 // Fills options from the text of VTARGET (null or empty: defaults). Returns
 // an empty string, or what is wrong with the text. flash-in and eeprom-in are
-// read here, from regular files only. A busy time given with its key stands,
-// whatever model= says.
+// read here, from regular files only. A busy time or an SCK minimum given
+// with its key stands, whatever model= says.
 std::string parsePreloadOptions(const char* text, PreloadOptions& options);
 
 }  // namespace vtarget
