@@ -74,6 +74,9 @@ std::string readContents(const std::string& path, std::array<std::uint8_t, N>& m
     return "";
 }
 
+// The longest serial number an FTDI chip's EEPROM holds.
+constexpr std::size_t kMaxSerial = 16;
+
 struct Parse {
     explicit Parse(PreloadOptions& o) : options(o) {}
 
@@ -197,6 +200,13 @@ const Entry kEntries[] = {
          p.options.ports.push_back(v);
          return !v.empty();
      }},
+    {{"ft232r", "[SERIAL]", "an FTDI open finds a virtual FT232R of that serial (QUILLET1)"},
+     [](Parse& p, const std::string& v) {
+         p.options.ft232r = true;
+         if (v.empty()) return true;
+         p.options.ft232rConfig.serial = v;
+         return v.size() <= kMaxSerial;
+     }},
     {{"no-port", nullptr, "opening a served path fails with ENOENT"},
      [](Parse& p, const std::string&) { return p.options.noPort = true; }},
     {{"serve-ptys", nullptr,
@@ -233,7 +243,11 @@ std::string preloadHelp() {
     std::string text = "VTARGET keys, comma-separated (defaults in parentheses):\n";
     for (const PreloadKey& key : preloadKeys()) {
         std::string item = key.name;
-        if (key.value != nullptr) item += std::string("=") + key.value;
+        if (key.value != nullptr && key.value[0] == '[') {
+            item += std::string("[=") + (key.value + 1);
+        } else if (key.value != nullptr) {
+            item += std::string("=") + key.value;
+        }
         item.resize(item.size() < 22 ? 22 : item.size() + 1, ' ');
         text += "  " + item + key.help + "\n";
     }
@@ -261,8 +275,9 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
         }
         if (entry == nullptr) return "unknown key '" + key + "'";
         bool flag = entry->key.value == nullptr;
-        if (!flag && !hasValue) return key + " needs a value";
-        if (flag == hasValue || !entry->apply(parse, value)) {
+        bool optional = !flag && entry->key.value[0] == '[';
+        if (!flag && !optional && !hasValue) return key + " needs a value";
+        if ((flag && hasValue) || (hasValue && value.empty()) || !entry->apply(parse, value)) {
             return "bad value '" + value + "' for " + key;
         }
         if (!parse.error.empty()) return parse.error;

@@ -11,6 +11,7 @@
 
 #include "vtarget/adapter.h"
 #include "vtarget/chip.h"
+#include "vtarget/ft232r.h"
 
 namespace vtarget {
 
@@ -21,6 +22,8 @@ struct PreloadOptions {
     bool noPort = false;             // opening a served path fails with ENOENT
     bool realtime = false;           // sleeps really wait; the chip follows the monotonic clock
     bool servePtys = false;          // a pseudo-terminal slave's first line call serves it
+    bool ft232r = false;             // an FTDI open finds the virtual FT232R
+    Ft232rConfig ft232rConfig;
     std::string stateOut;
     std::string traceOut;
     bool help = false;  // list the keys instead of running
@@ -28,7 +31,7 @@ struct PreloadOptions {
 
 struct PreloadKey {
     const char* name;
-    const char* value;  // how its value is written; null for a flag
+    const char* value;  // how its value is written; null for a flag, "[X]" when it may be left out
     const char* help;
 };
 
