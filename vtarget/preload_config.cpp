@@ -178,7 +178,8 @@ const Entry kEntries[] = {
          p.options.adapter.callNs = us * 1000;
          return true;
      }},
-    {{"fail-after", "N", "line and status calls that succeed; the later ones fail with EIO"},
+    {{"fail-after", "N",
+      "calls that succeed (line and status, or FT232R transfers); then all fail"},
      [](Parse& p, const std::string& v) {
          AdapterConfig& adapter = p.options.adapter;
          return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);

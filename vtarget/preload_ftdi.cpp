@@ -66,7 +66,7 @@ int fail(Context& context, int code, const char* error) {
     return code;
 }
 
-// The context's entry, and the device when this context has it open.
+// The device, when this context has it open.
 Ft232r* held(const FtdiAccess& access, Context& context) {
     return context.open ? access.device() : nullptr;
 }
@@ -95,7 +95,8 @@ F* real(const char* name) {
     return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name));
 }
 
-int open(void* ftdi, bool found) {
+// An open that found the virtual device, or did not.
+int openDevice(void* ftdi, bool found) {
     if (ftdi == nullptr) return -11;
     FtdiAccess access;
     Context& context = contexts[ftdi];
@@ -180,7 +181,7 @@ __attribute__((visibility("default"))) int ftdi_usb_open_desc_index(void* ftdi, 
         vtarget::FtdiAccess access;
         found = access.device() != nullptr && access.device()->serial() == serial;
     }
-    return vtarget::open(ftdi, found);
+    return vtarget::openDevice(ftdi, found);
 }
 
 __attribute__((visibility("default"))) int ftdi_usb_open_desc(void* ftdi, int vendor, int product,
@@ -190,7 +191,7 @@ __attribute__((visibility("default"))) int ftdi_usb_open_desc(void* ftdi, int ve
 }
 
 __attribute__((visibility("default"))) int ftdi_usb_open_dev(void* ftdi, void* dev) {
-    if (dev == &vtarget::listedDevice) return vtarget::open(ftdi, true);
+    if (dev == &vtarget::listedDevice) return vtarget::openDevice(ftdi, true);
     if (ftdi == nullptr) return -8;
     vtarget::FtdiAccess access;
     return vtarget::fail(vtarget::contexts[ftdi], -4, vtarget::dialect().openFailed);
