@@ -62,9 +62,10 @@ void Ft232r::close() {
     open_ = false;
 }
 
-// A transfer that fails leaves the device gone for good, as an unplugged one.
+// A transfer that fails leaves the device gone for good, as an unplugged
+// one; it takes its time all the same.
 bool Ft232r::transfer(std::uint64_t ns) {
-    if (gone_ || !adapter_.call(config_.usbTakesTime ? ns : 0)) gone_ = true;
+    if (!adapter_.call(config_.usbTakesTime ? ns : 0)) gone_ = true;
     return !gone_;
 }
 

@@ -158,6 +158,10 @@ std::uint64_t monotonicNs() {
 Config chipConfig(const PreloadOptions& options) {
     Config config = options.chip;
     config.keepWords = !options.traceOut.empty();
+    // In real time a pulse lasts as long as the calls between its edges
+    // really take, on a pseudo-terminal far less than on a port: it tells
+    // nothing of the program's pulses on hardware.
+    if (options.realtime) config.sckMinNs = 0;
     return config;
 }
 

@@ -184,7 +184,7 @@ const Entry kEntries[] = {
          AdapterConfig& adapter = p.options.adapter;
          return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);
      }},
-    {{"realtime", nullptr, "sleeps really wait, calls cost nothing: the chip keeps real time"},
+    {{"realtime", nullptr, "sleeps really wait, calls cost nothing, SCK pulses go unchecked"},
      [](Parse& p, const std::string&) { return p.options.realtime = true; }},
     {{"flash-in", "PATH", "the flash's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
