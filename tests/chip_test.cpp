@@ -48,11 +48,21 @@ int sync(Chip& chip) {
     return 0;
 }
 
-// A chip of the preload library's settings, in programming mode and in step.
-Chip ready(const std::string& settings) {
+// The preload library's settings.
+Config configOf(const std::string& settings) {
     PreloadOptions options;
     EXPECT_EQ(parsePreloadOptions(settings.c_str(), options), "");
-    Chip chip(options.chip);
+    return options.chip;
+}
+
+// The same, for transfer(), which takes no time: SCK pulses of any length.
+Config untimed(const std::string& settings) {
+    return configOf("sck-min-ns=0," + settings);
+}
+
+// A chip of the preload library's settings, in programming mode and in step.
+Chip ready(const std::string& settings) {
+    Chip chip(untimed(settings));
     enter(chip);
     EXPECT_EQ(sync(chip), 1);
     return chip;
@@ -62,7 +72,7 @@ Chip ready(const std::string& settings) {
 TEST(Chip, ProgrammingModeNeedsResetFallingWithSckLowAndTimeToSettle) {
     for (auto [sckHigh, waitUs] :
          {std::pair{true, 20000}, {false, 0}, {false, 19999}, {false, 20000}}) {
-        Chip chip;
+        Chip chip(untimed(""));
         enter(chip, sckHigh, waitUs);
         bool acts = !sckHigh && waitUs == 20000;
         EXPECT_EQ(transfer(chip, kEnable), acts ? 0x5300u : 0u);
@@ -75,7 +85,7 @@ class SyncAttempt : public testing::TestWithParam<int> {};
 // Words framed out of step neither act nor echo before the configured
 // attempt; leaving programming mode and entering again starts afresh.
 TEST_P(SyncAttempt, EchoComesExactlyAtTheConfiguredAttempt) {
-    Config config;
+    Config config = untimed("");
     config.syncAttempt = GetParam();
     Chip chip(config);
     enter(chip);
@@ -94,6 +104,38 @@ TEST_P(SyncAttempt, EchoComesExactlyAtTheConfiguredAttempt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chip, SyncAttempt, testing::Values(1, 2, 17, 32, 0));
+
+// SCK stays high and low for 2 tCLCL of the model's RC clock, or sck-min-ns,
+// in programming mode: a shorter pulse is a violation, and still a clock
+// edge. Outside programming mode SCK is a port pin like any other.
+TEST(Chip, SckPulsesLastAtLeastTheModelsMinimum) {
+    for (const auto& [settings, programming, pulseNs, short_] :
+         {std::tuple{"", true, 1666u, false},
+          {"", true, 1665u, true},
+          {"model=11", true, 1665u, true},
+          {"model=15", true, 1250u, false},
+          {"model=15", true, 1249u, true},
+          {"model=15,sck-min-ns=5000", true, 4999u, true},
+          {"", false, 0u, false}}) {
+        Chip chip(configOf(settings));
+        if (programming) enter(chip);
+        std::uint32_t in = 0;
+        for (int i = 31; i >= 0; --i) {
+            chip.setPin(Pin::Mosi, (kEnable >> i) & 1);
+            in = in << 1 | chip.pinLevel(Pin::Miso);
+            chip.setPin(Pin::Sck, true);
+            chip.advanceNs(pulseNs);
+            chip.setPin(Pin::Sck, false);
+            chip.advanceNs(pulseNs);
+        }
+        EXPECT_EQ(in, programming ? 0x5300u : 0u) << settings;
+        // Every pulse but the first low one, which began before RESET fell.
+        EXPECT_EQ(chip.violationCount(), short_ ? 63u : 0u) << settings << pulseNs;
+        if (short_) {
+            EXPECT_EQ(chip.violations()[0], "SCK pulse too short");
+        }
+    }
+}
 
 // One chip a row, of the settings given: the words in turn, gapUs apart,
 // and the bytes the last four read (00 for a write). kPowerUp powers the chip

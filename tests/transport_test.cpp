@@ -50,7 +50,8 @@ TEST(PortNames, PickTheirTransport) {
 }
 
 // Runs each waveform whole on the chip's pins, as a bit-bang adapter that
-// takes a buffer per USB transfer would, a millisecond an exchange.
+// takes a buffer per USB transfer would, a millisecond an exchange and 2 us
+// a drive.
 class Batch : public port::Transport {
   public:
     explicit Batch(vtarget::Chip& chip) : chip_(chip) {}
@@ -61,8 +62,12 @@ class Batch : public port::Transport {
         bool waitsOnly = true;
         for (std::size_t i = 0; i < wave.count; ++i) {
             const Step& step = wave.steps[i];
-            if (step.kind == Step::Drive) chip_.setPin(step.pin, step.level);
-            if (step.kind == Step::Sample) samples.bits[samples.count++] = chip_.pinLevel(wiring::Pin::Miso);
+            if (step.kind == Step::Drive) {
+                chip_.advanceNs(2000);
+                chip_.setPin(step.pin, step.level);
+            }
+            if (step.kind == Step::Sample)
+                samples.bits[samples.count++] = chip_.pinLevel(wiring::Pin::Miso);
             if (step.kind == Step::Wait) chip_.advanceUs(step.us);
             waitsOnly = waitsOnly && step.kind == Step::Wait;
         }

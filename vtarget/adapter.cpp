@@ -6,7 +6,7 @@ namespace vtarget {
 
 namespace {
 
-constexpr std::uint64_t kNsPerUs = 1000;
+constexpr std::uint64_t kNsPerMs = 1000000;
 // One USB control transfer, synchronous in every driver below: taken as one
 // full-speed frame (1 ms, USB 2.0 9.6.6). A planning figure, not a measurement.
 constexpr std::uint64_t kTransferNs = 1000000;
@@ -87,7 +87,7 @@ Result Adapter::call(std::uint64_t ns, int refusal) {
 
 // A pin driven or read ends the wait before it.
 void Adapter::pinCall(const char* name, bool level) {
-    waitUs_ = 0;
+    waitNs_ = 0;
     waitTraced_ = false;
     if (config_.trace) trace_.push_back(std::string(name) + (level ? " 1" : " 0"));
 }
@@ -96,15 +96,20 @@ Result Adapter::drive(unsigned lines, unsigned levels) {
     Result result = call(config_.callNs);
     if (!result) return result;
     pollMiso();
+    // The break has calls of its own: setBreak().
+    setLines(lines & ~lineBit(Line::TxBreak), levels);
+    return result;
+}
+
+void Adapter::setLines(unsigned lines, unsigned levels) {
     for (const Wire& wire : kWiring) {
         unsigned bit = lineBit(wire.line);
-        if (!wire.fromHost || wire.line == Line::TxBreak || (lines & bit) == 0) continue;
+        if (!wire.fromHost || (lines & bit) == 0) continue;
         bool level = (levels & bit) != 0;
         ++lineCalls_;
         pinCall(wire.name, level);
         chip_.setPin(wire.pin, level);
     }
-    return result;
 }
 
 Result Adapter::setBreak(bool on) {
@@ -128,6 +133,12 @@ Result Adapter::read(unsigned& levels) {
     Result result = call(config_.statusNs);
     if (!result) return result;
     pollMiso();
+    levels = lines();
+    return result;
+}
+
+unsigned Adapter::lines() {
+    unsigned levels = 0;
     for (const Wire& wire : kWiring) {
         bool level = chip_.pinLevel(wire.pin);
         if (!wire.fromHost) {
@@ -137,7 +148,7 @@ Result Adapter::read(unsigned& levels) {
         }
         if (level) levels |= lineBit(wire.line);
     }
-    return result;
+    return levels;
 }
 
 // Keeps the interrupt endpoint's copy: before the pins change at a time
@@ -161,11 +172,10 @@ void Adapter::powerUp() {
 void Adapter::sleep(std::uint64_t ns) {
     ++activity_;
     sleptNs_ += ns;
-    std::uint64_t us = (subUsNs_ + ns) / kNsPerUs;
     advance(ns);
-    waitUs_ += us;
-    if (!config_.trace || waitUs_ < 1000) return;
-    std::string line = "SLEEP " + std::to_string(waitUs_ / 1000);
+    waitNs_ += ns;
+    if (!config_.trace || waitNs_ < kNsPerMs) return;
+    std::string line = "SLEEP " + std::to_string(waitNs_ / kNsPerMs);
     if (waitTraced_) {
         trace_.back() = std::move(line);
     } else {
@@ -176,9 +186,7 @@ void Adapter::sleep(std::uint64_t ns) {
 
 // A simulated break ends on its own, whatever the host does meanwhile.
 void Adapter::advance(std::uint64_t ns) {
-    std::uint64_t total = subUsNs_ + ns;
-    subUsNs_ = total % kNsPerUs;
-    chip_.advanceUs(total / kNsPerUs);
+    chip_.advanceNs(ns);
     if (pulsing_ && nowNs() >= pulseEndNs_) {
         pulsing_ = false;
         chip_.setPin(Pin::Mosi, false);
@@ -190,7 +198,7 @@ void Adapter::refuse(std::string what) {
 }
 
 std::uint64_t Adapter::nowNs() const {
-    return chip_.nowUs() * kNsPerUs + subUsNs_;
+    return chip_.nowNs();
 }
 
 std::uint64_t Adapter::sleptNs() const {

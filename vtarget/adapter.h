@@ -15,6 +15,10 @@
 // (adapterPresets()): each control transfer costs a line call's time, a
 // status read may answer from a copy its interrupt endpoint refreshes, and a
 // break may cost more than one transfer, fail, or be simulated.
+//
+// A device that moves the lines by itself, such as the FT232R's bit-bang
+// (ft232r.h), makes its own calls (a USB transfer each) at its own cost,
+// and moves and samples the lines between them at its own times.
 #pragma once
 
 #include <cstdint>
@@ -99,6 +103,15 @@ class Adapter {
     // "MISO 0"). EIO, reading 0, once the adapter is gone.
     Result read(unsigned& levels);
 
+    // A call of the host's that costs ns of virtual time: EIO once the
+    // adapter is gone (and the later ones fail too), else refusal where it is
+    // not 0. drive() and read() make one each, at the configured cost.
+    Result call(std::uint64_t ns, int refusal = 0);
+    // Drives lines (the break's too) and reads them as drive() and read() do,
+    // counted and traced alike, with no call of their own.
+    void setLines(unsigned lines, unsigned levels);
+    unsigned lines();
+
     // The host sleeps ns: over at once in virtual time. Sleeps with no pin
     // call between them are one wait, traced in whole milliseconds: "SLEEP 2000".
     void sleep(std::uint64_t ns);
@@ -123,7 +136,6 @@ class Adapter {
     const Violations& violations() const { return violations_; }
 
   private:
-    Result call(std::uint64_t ns, int refusal = 0);
     void pinCall(const char* name, bool level);
     void pollMiso();
 
@@ -132,9 +144,8 @@ class Adapter {
     std::uint64_t calls_ = 0;     // calls that succeeded
     std::uint64_t activity_ = 0;  // calls tried and sleeps taken
     std::uint64_t sleptNs_ = 0;
-    std::uint64_t subUsNs_ = 0;  // the chip's clock below its microsecond
     std::uint64_t lineCalls_ = 0, statusReads_ = 0;
-    std::uint64_t waitUs_ = 0;  // the sleeps since the last pin call
+    std::uint64_t waitNs_ = 0;  // the sleeps since the last pin call
     bool waitTraced_ = false;   // the trace's last line is that wait
     // The interrupt endpoint's copy of MISO, as it stood at polledAtNs_.
     bool polled_ = false, polledMiso_ = false;

@@ -4,7 +4,7 @@ namespace vtarget {
 
 namespace {
 
-constexpr std::uint64_t kSettleUs = 20000;
+constexpr std::uint64_t kSettleNs = 20000000;
 constexpr std::uint8_t kUnlocked = 0x06;
 constexpr std::uint8_t kSpien = 0x20;     // unprogrammed (1): no serial programming
 constexpr std::uint8_t kRstdisbl = 0x10;  // programmed (0): RESET is an I/O pin
@@ -34,6 +34,12 @@ bool applyModel(int model, Config& config) {
     // Serial Programming Characteristics". The ATtiny10 and 11 program only at
     // high voltage; they take the times of the ATtiny12, of the same datasheet.
     //
+    // The shortest SCK pulse, tSHSL and tSLSH: 2 tCLCL of the internal RC
+    // oscillator's nominal clock, 1.2 MHz on the ATtiny12 (1006D, "ATtiny12
+    // Calibrated Internal RC Oscillator") and 1.6 MHz on the ATtiny15L
+    // (1187H, Table 28: tCLCL 625 ns at the top of the RC's range), in whole
+    // nanoseconds.
+    //
     // The fuse bits, from "Fuse Bits" and the programming instruction tables:
     // the ATtiny12 has all eight (BODLEVEL, BODEN, SPIEN, RSTDISBL,
     // CKSEL3..0), the ATtiny15L six ("8765 xx43": CKSEL1..0 in bits 1 and 0,
@@ -45,13 +51,14 @@ bool applyModel(int model, Config& config) {
         int model;
         std::uint8_t signature;
         std::uint32_t flashUs, eepromUs, eraseUs;
+        std::uint32_t sckMinNs;
         std::uint8_t fuseBits;
         bool fuseLocksOut;
     } kModels[] = {
-        {10, 0x03, 4500, 9000, 9000, 0x1F, false},
-        {11, 0x04, 4500, 9000, 9000, 0x1F, false},
-        {12, 0x05, 4500, 9000, 9000, 0xFF, true},
-        {15, 0x06, 4100, 8200, 8200, 0xF3, true},
+        {10, 0x03, 4500, 9000, 9000, 1666, 0x1F, false},
+        {11, 0x04, 4500, 9000, 9000, 1666, 0x1F, false},
+        {12, 0x05, 4500, 9000, 9000, 1666, 0xFF, true},
+        {15, 0x06, 4100, 8200, 8200, 1250, 0xF3, true},
     };
     for (const auto& m : kModels) {
         if (m.model != model) continue;
@@ -59,6 +66,7 @@ bool applyModel(int model, Config& config) {
         config.flashWriteUs = m.flashUs;
         config.eepromWriteUs = m.eepromUs;
         config.eraseUs = m.eraseUs;
+        config.sckMinNs = m.sckMinNs;
         config.fuseBits = m.fuseBits;
         config.fuseLocksOut = m.fuseLocksOut;
         return true;
@@ -97,6 +105,11 @@ void Chip::setPin(Pin pin, bool level) {
     switch (pin) {
         case Pin::Sck:
             if (level != sck_) {
+                if (programming_ && sckMoved_ && now_ - sckEdgeAt_ < config_.sckMinNs) {
+                    violations_.add("SCK pulse too short");
+                }
+                sckMoved_ = true;
+                sckEdgeAt_ = now_;
                 sck_ = level;
                 onSck(level);
             }
@@ -115,8 +128,8 @@ void Chip::setPin(Pin pin, bool level) {
     }
 }
 
-void Chip::advanceUs(std::uint64_t us) {
-    now_ += us;
+void Chip::advanceNs(std::uint64_t ns) {
+    now_ += ns;
 }
 
 void Chip::onReset(bool level) {
@@ -160,7 +173,7 @@ void Chip::sample() {
 }
 
 bool Chip::settled() const {
-    return now_ - resetFellAt_ >= kSettleUs;
+    return now_ - resetFellAt_ >= kSettleNs;
 }
 
 void Chip::decideOutput() {
@@ -325,9 +338,6 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
     }
 }
 
-std::uint64_t Chip::nowUs() const {
-    return now_;
-}
 const std::array<std::uint8_t, kFlashBytes>& Chip::flash() const {
     return flash_;
 }

@@ -55,6 +55,8 @@ struct Config {
     std::uint32_t flashWriteUs = 4500;
     std::uint32_t eepromWriteUs = 9000;
     std::uint32_t eraseUs = 9000;
+    // The shortest SCK high or low time in programming mode, 2 tCLCL (see applyModel()).
+    std::uint32_t sckMinNs = 1666;
     std::array<std::uint8_t, kFlashBytes> flash;    // initial contents; 0xFF by default
     std::array<std::uint8_t, kEepromBytes> eeprom;  // initial contents; 0xFF by default
     bool keepWords = false;                         // keep the decoded words in Chip::words()
@@ -75,15 +77,17 @@ class Chip {
 
     // A pin the host drives: SCK, MOSI or RESET; MISO is the chip's.
     void setPin(Pin pin, bool level);
-    // Time passes: a sleep, the cost of a call, or real time.
-    void advanceUs(std::uint64_t us);
+    // Time passes: a sleep, the cost of a call, a device's sample clock, or real time.
+    void advanceNs(std::uint64_t ns);
+    void advanceUs(std::uint64_t us) { advanceNs(us * 1000); }
     // The supply comes on (again): the fuse byte takes effect, and the chip is
     // out of programming mode unless RESET and SCK are low, the datasheets'
     // way in at power-up. A constructed chip has just powered up.
     void powerUp();
 
     // Observation.
-    std::uint64_t nowUs() const;
+    std::uint64_t nowNs() const { return now_; }
+    std::uint64_t nowUs() const { return now_ / 1000; }
     const std::array<std::uint8_t, kFlashBytes>& flash() const;
     const std::array<std::uint8_t, kEepromBytes>& eeprom() const;
     std::uint8_t fuse() const;  // as Read Fuse Bits reports it
@@ -131,7 +135,7 @@ class Chip {
     bool readResult(std::uint32_t firstThree, std::uint8_t& value) const;
     bool settled() const;
     bool busy() const { return now_ < busyUntil_; }
-    void startBusy(std::uint32_t us) { busyUntil_ = now_ + us; }
+    void startBusy(std::uint32_t us) { busyUntil_ = now_ + std::uint64_t{us} * 1000; }
 
     Config config_;
     std::array<std::uint8_t, kFlashBytes> flash_;
@@ -143,7 +147,9 @@ class Chip {
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act
-    std::uint64_t now_ = 0, resetFellAt_ = 0, busyUntil_ = 0;
+    std::uint64_t now_ = 0, resetFellAt_ = 0, busyUntil_ = 0;  // nanoseconds
+    bool sckMoved_ = false;                                    // SCK has had an edge, at sckEdgeAt_
+    std::uint64_t sckEdgeAt_ = 0;
     unsigned bit_ = 0;          // samples taken in the current frame
     std::uint32_t shift_ = 0;   // bits sampled so far
     std::uint32_t output_ = 0;  // the frame's output word, MSB first

@@ -5,7 +5,8 @@
 // device (or of a path given with port=) with the served port (see
 // served_port.h), wired to the virtual chip through the virtual adapter
 // (adapter.h). An open of the build's lock directory opens "lock" in the
-// working directory instead.
+// working directory instead. With the ft232r key, libftdi's opens find a
+// virtual FT232R on the same adapter (preload_ftdi.cpp, ft232r.h).
 //
 // Wherever it is loaded, the library also owns the process's time: unless
 // VTARGET has realtime, nanosleep, clock_nanosleep, usleep and sleep return at
@@ -18,6 +19,8 @@
 
 // The definitions of open() below must not meet the fortified inline wrappers.
 #undef _FORTIFY_SOURCE
+
+#include "vtarget/preload.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -34,11 +37,13 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "vtarget/adapter.h"
 #include "vtarget/chip.h"
+#include "vtarget/ft232r.h"
 #include "vtarget/preload_config.h"
 #include "vtarget/report.h"
 #include "vtarget/served_port.h"
@@ -153,6 +158,10 @@ std::uint64_t monotonicNs() {
 Config chipConfig(const PreloadOptions& options) {
     Config config = options.chip;
     config.keepWords = !options.traceOut.empty();
+    // In real time a pulse lasts as long as the calls between its edges
+    // really take, on a pseudo-terminal far less than on a port: it tells
+    // nothing of the program's pulses on hardware.
+    if (options.realtime) config.sckMinNs = 0;
     return config;
 }
 
@@ -173,7 +182,10 @@ PortOptions portOptions(const PreloadOptions& options) {
     return port;
 }
 
-// Everything the library keeps for the process: one chip behind one adapter.
+}  // namespace
+
+// Everything the library keeps for the process: one chip behind one adapter,
+// reached through the served port and, with the ft232r key, an FT232R.
 class Library {
   public:
     explicit Library(const PreloadOptions& options)
@@ -183,13 +195,18 @@ class Library {
           clock_(adapter_),
           port_(adapter_, portOptions(options), {realOpen, realClose, realIoctl}),
           owner_(::getpid()),
-          startNs_(options.realtime ? monotonicNs() : 0) {}
+          startNs_(options.realtime ? monotonicNs() : 0) {
+        Ft232rConfig ft232r = options.ft232rConfig;
+        ft232r.usbTakesTime = !options.realtime;
+        if (options.ft232r) ft232r_ = std::make_unique<Ft232r>(adapter_, ft232r);
+    }
 
     std::recursive_mutex& mutex() { return mutex_; }
     bool realtime() const { return options_.realtime; }
     ServedPort& port() { return port_; }
     Adapter& adapter() { return adapter_; }
     VirtualClock& clock() { return clock_; }
+    Ft232r* ft232r() { return ft232r_.get(); }
 
     // Brings the chip up to the monotonic clock (real time only).
     void catchUp() { clock_.catchUp(monotonicNs() - startNs_); }
@@ -212,7 +229,8 @@ class Library {
         // A forked child shares the settings but not the chip's story.
         if (::getpid() != owner_) return;
         if (worthWriting(options_.stateOut, atExit)) {
-            std::ofstream(options_.stateOut, std::ios::trunc) << stateJson(adapter_);
+            std::uint64_t roundTrips = ft232r_ ? ft232r_->roundTrips() : 0;
+            std::ofstream(options_.stateOut, std::ios::trunc) << stateJson(adapter_, roundTrips);
         }
         if (worthWriting(options_.traceOut, atExit)) {
             std::ofstream out(options_.traceOut, std::ios::trunc);
@@ -231,10 +249,13 @@ class Library {
     Adapter adapter_;
     VirtualClock clock_;
     ServedPort port_;
+    std::unique_ptr<Ft232r> ft232r_;
     const pid_t owner_;
     const std::uint64_t startNs_;  // the monotonic clock at load (real time)
     std::recursive_mutex mutex_;
 };
+
+namespace {
 
 Library* create() {
     PreloadOptions options;
@@ -365,6 +386,17 @@ int sleepFor(std::uint64_t asked, RealSleep realSleep) {
 }
 
 }  // namespace
+
+FtdiAccess::FtdiAccess() : library_(library()) {
+    if (library_ == nullptr) return;
+    lock_ = std::unique_lock<std::recursive_mutex>(library_->mutex());
+    if (library_->realtime()) library_->catchUp();
+    device_ = library_->ft232r();
+}
+
+void FtdiAccess::closed() {
+    if (library_ != nullptr) library_->writeOutputs(false);
+}
 
 }  // namespace vtarget
 

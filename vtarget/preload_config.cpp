@@ -42,10 +42,10 @@ bool parseNs(const std::string& text, std::uint64_t& ns) {
     return true;
 }
 
-bool parseUs(const std::string& text, std::uint32_t& us) {
+bool parseUint32(const std::string& text, std::uint32_t& value) {
     std::uint64_t number = 0;
     if (!parseNumber(text, 10, UINT32_MAX, number)) return false;
-    us = static_cast<std::uint32_t>(number);
+    value = static_cast<std::uint32_t>(number);
     return true;
 }
 
@@ -82,12 +82,15 @@ std::string readContents(const std::string& path, std::array<std::uint8_t, N>& m
     return "";
 }
 
+// The longest serial number an FTDI chip's EEPROM holds.
+constexpr std::size_t kMaxSerial = 16;
+
 struct Parse {
     explicit Parse(PreloadOptions& o) : options(o) {}
 
     PreloadOptions& options;
     std::string error;  // a value that reads well but cannot be used
-    bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false;
+    bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false, sckMinGiven = false;
     // The adapter's keys given, which stand whatever adapter= says.
     bool callGiven = false, statusGiven = false, pollGiven = false, breakGiven = false;
     bool statusFollowsCall = true;  // the adapter's status read costs a line call's time
@@ -142,6 +145,7 @@ const Entry kEntries[] = {
          chip.signature = model.signature;
          chip.fuseBits = model.fuseBits;
          chip.fuseLocksOut = model.fuseLocksOut;
+         if (!p.sckMinGiven) chip.sckMinNs = model.sckMinNs;
          if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
          if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
          if (!p.eraseUsGiven) chip.eraseUs = model.eraseUs;
@@ -193,15 +197,19 @@ const Entry kEntries[] = {
      }},
     {{"flash-us", "N", "microseconds a flash byte write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.flashUsGiven = parseUs(v, p.options.chip.flashWriteUs);
+         return p.flashUsGiven = parseUint32(v, p.options.chip.flashWriteUs);
      }},
     {{"eeprom-us", "N", "microseconds an EEPROM byte write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.eepromUsGiven = parseUs(v, p.options.chip.eepromWriteUs);
+         return p.eepromUsGiven = parseUint32(v, p.options.chip.eepromWriteUs);
      }},
     {{"erase-us", "N", "microseconds a chip erase keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.eraseUsGiven = parseUs(v, p.options.chip.eraseUs);
+         return p.eraseUsGiven = parseUint32(v, p.options.chip.eraseUs);
+     }},
+    {{"sck-min-ns", "N", "the shortest SCK high or low time, in nanoseconds (model's)"},
+     [](Parse& p, const std::string& v) {
+         return p.sckMinGiven = parseUint32(v, p.options.chip.sckMinNs);
      }},
     {{"adapter", "native|ftdi|cp210x|ch340|pl2303",
       "the four keys below as the adapter's driver has them (native)"},
@@ -224,12 +232,13 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          return p.breakGiven = parseBreak(v, p.options.adapter.breakMode);
      }},
-    {{"fail-after", "N", "line, break and status calls that succeed; the later ones fail with EIO"},
+    {{"fail-after", "N",
+      "calls that succeed (line, break and status, or FT232R transfers); then all fail"},
      [](Parse& p, const std::string& v) {
          AdapterConfig& adapter = p.options.adapter;
          return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);
      }},
-    {{"realtime", nullptr, "sleeps really wait, calls cost nothing: the chip keeps real time"},
+    {{"realtime", nullptr, "sleeps really wait, calls cost nothing, SCK pulses go unchecked"},
      [](Parse& p, const std::string&) { return p.options.realtime = true; }},
     {{"flash-in", "PATH", "the flash's first bytes, raw, from a regular file"},
      [](Parse& p, const std::string& v) {
@@ -245,6 +254,13 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          p.options.ports.push_back(v);
          return !v.empty();
+     }},
+    {{"ft232r", "[SERIAL]", "an FTDI open finds a virtual FT232R of that serial (QUILLET1)"},
+     [](Parse& p, const std::string& v) {
+         p.options.ft232r = true;
+         if (v.empty()) return true;
+         p.options.ft232rConfig.serial = v;
+         return v.size() <= kMaxSerial;
      }},
     {{"no-port", nullptr, "opening a served path fails with ENOENT"},
      [](Parse& p, const std::string&) { return p.options.noPort = true; }},
@@ -282,7 +298,11 @@ std::string preloadHelp() {
     std::string text = "VTARGET keys, comma-separated (defaults in parentheses):\n";
     for (const PreloadKey& key : preloadKeys()) {
         std::string item = key.name;
-        if (key.value != nullptr) item += std::string("=") + key.value;
+        if (key.value != nullptr && key.value[0] == '[') {
+            item += std::string("[=") + (key.value + 1);
+        } else if (key.value != nullptr) {
+            item += std::string("=") + key.value;
+        }
         item.resize(item.size() < 22 ? 22 : item.size() + 1, ' ');
         text += "  " + item + key.help + "\n";
     }
@@ -310,8 +330,9 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
         }
         if (entry == nullptr) return "unknown key '" + key + "'";
         bool flag = entry->key.value == nullptr;
-        if (!flag && !hasValue) return key + " needs a value";
-        if (flag == hasValue || !entry->apply(parse, value)) {
+        bool optional = !flag && entry->key.value[0] == '[';
+        if (!flag && !optional && !hasValue) return key + " needs a value";
+        if ((flag && hasValue) || (hasValue && value.empty()) || !entry->apply(parse, value)) {
             return "bad value '" + value + "' for " + key;
         }
         if (!parse.error.empty()) return parse.error;

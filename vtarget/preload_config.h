@@ -11,6 +11,7 @@
 
 #include "vtarget/adapter.h"
 #include "vtarget/chip.h"
+#include "vtarget/ft232r.h"
 
 namespace vtarget {
 
@@ -21,6 +22,8 @@ struct PreloadOptions {
     bool noPort = false;             // opening a served path fails with ENOENT
     bool realtime = false;           // sleeps really wait; the chip follows the monotonic clock
     bool servePtys = false;          // a pseudo-terminal slave's first line call serves it
+    bool ft232r = false;             // an FTDI open finds the virtual FT232R
+    Ft232rConfig ft232rConfig;
     std::string stateOut;
     std::string traceOut;
     bool help = false;  // list the keys instead of running
@@ -28,7 +31,7 @@ struct PreloadOptions {
 
 struct PreloadKey {
     const char* name;
-    const char* value;  // how its value is written; null for a flag
+    const char* value;  // how its value is written; null for a flag, "[X]" when it may be left out
     const char* help;
 };
 
@@ -40,8 +43,9 @@ std::string preloadHelp();
 
 // Fills options from the text of VTARGET (null or empty: defaults). Returns
 // an empty string, or what is wrong with the text. flash-in and eeprom-in are
-// read here, from regular files only. A busy time given with its key stands,
-// whatever model= says, and so does an adapter setting, whatever adapter= says.
+// read here, from regular files only. A busy time or an SCK minimum given
+// with its key stands, whatever model= says, and so does an adapter setting,
+// whatever adapter= says.
 std::string parsePreloadOptions(const char* text, PreloadOptions& options);
 
 }  // namespace vtarget

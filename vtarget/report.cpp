@@ -36,7 +36,7 @@ std::string number(std::uint64_t value) {
 
 }  // namespace
 
-std::string stateJson(const Adapter& adapter) {
+std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips) {
     const Chip& chip = adapter.chip();
     std::uint8_t fuse = chip.fuse();
     std::uint8_t lock = chip.lock();
@@ -49,6 +49,7 @@ std::string stateJson(const Adapter& adapter) {
     json += field("sleep_us", number(adapter.sleptNs() / 1000));
     json += field("line_calls", number(adapter.lineCalls()));
     json += field("status_reads", number(adapter.statusReads()));
+    json += field("usb_round_trips", number(usbRoundTrips));
     std::string counts;
     for (const auto& [kind, count] : chip.instructions())
         counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);

@@ -6,9 +6,11 @@
 // (the chip's clock), "instructions" (count per kind) and
 // "unknown_instructions"; from the adapter, "sleep_us" (the sleeps the host
 // asked for), "line_calls" and "status_reads" (pins driven and MISO reads);
-// from both, "violation_count" and "violations" (the first few, as text).
+// "usb_round_trips" (the USB transfers a host of the virtual FT232R waited
+// on); from both, "violation_count" and "violations" (the first few, as text).
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -16,7 +18,7 @@
 
 namespace vtarget {
 
-std::string stateJson(const Adapter& adapter);
+std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips);
 
 // The adapter's trace, a line per pin call or wait: "SCK 1", "MOSI 0",
 // "RESET 1", "MISO 0", "SLEEP 2000".

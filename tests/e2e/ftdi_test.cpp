@@ -1,0 +1,53 @@
+// A libftdi1 program on the virtual FT232R: what it finds, the pins it reads
+// back, and the chip behind them with quillet's wiring.
+#include "tests/e2e/harness.h"
+
+namespace {
+
+// Programming Enable, two bytes a bit: MOSI on D0 and SCK on D2, each
+// asserted (high at the chip) while its pin is low; D4 high holds RESET low.
+std::string enableBytes() {
+    std::string hex;
+    for (int i = 31; i >= 0; --i)
+        hex += (0xAC530000u >> i) & 1 ? "FEFA" : "FFFB";
+    return hex;
+}
+
+// MISO, DSR# inverted on D5, in the sample after each bit's SCK-low byte:
+// the one-sample lag of synchronous bit-bang.
+std::uint32_t misoWord(const std::string& samples) {
+    std::uint32_t word = 0;
+    for (std::size_t bit = 0; bit < 32; ++bit)
+        word = word << 1 | ((std::stoul(samples.substr(4 * bit + 2, 2), nullptr, 16) & 0x20) == 0);
+    return word;
+}
+
+TEST(Ft232r, OpensOnlyWithTheKeyAndClocksTheChipThroughInvertedPins) {
+    const std::string session = " EFFF w " + enableBytes();
+    const struct {
+        std::string vtarget, args, out;  // out: the lines before the enable's samples
+        std::uint64_t violations;
+    } rows[] = {{"", "- 9375", "open -3\n", 0},
+                {"ft232r=A9X1", "QUILLET1 9375", "open -3\n", 0},
+                {"ft232r=A9X1", "A9X1 9375 FFEFEBEAFF", "open 0\nFFFFEFEBEA\n", 0},
+                // 1.67 us a sample at 9375 baud, times 4, times 16; 1.56 us at 10000.
+                {"ft232r", "- 9375" + session, "open 0\nFFEF\n", 0},
+                {"ft232r", "- 10000" + session, "open 0\nFFEF\n", 62},
+                // The device vanishes after the latency, bit mode, baud rate and flush.
+                {"ft232r,fail-after=4", "- 9375 FF", "open 0\nerror: usb bulk write failed\n", 0}};
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = e2e::run({FTDI_PROBE " " + row.args, row.vtarget, {}});
+        ASSERT_EQ(outcome.out.substr(0, row.out.size()), row.out) << row.args;
+        EXPECT_EQ(outcome.number("violation_count"), row.violations) << row.args;
+        if (row.args.find(session) == std::string::npos) continue;
+        EXPECT_EQ(misoWord(outcome.out.substr(row.out.size())), 0x5300u) << row.args;
+        if (row.violations == 0) {
+            // Four control requests, two reads, the bit mode's reset; 20 ms
+            // asleep, 1 ms a round trip, 66 samples of 1.67 us.
+            EXPECT_EQ(outcome.number("usb_round_trips"), 7u);
+            EXPECT_EQ(outcome.number("virtual_us"), 27110u);
+        }
+    }
+}
+
+}  // namespace
