@@ -12,13 +12,23 @@ namespace isp {
 // The fuse bits each datasheet's Read Fuse Bits reports, of bits 5-0: the
 // ATtiny10/11 have FSTRT, RSTDISBL and CKSEL2..0 in bits 4-0; the ATtiny12
 // SPIEN, RSTDISBL and CKSEL3..0 ("8765 4321"); the ATtiny15 SPIEN, RSTDISBL
-// and CKSEL1..0 ("8765 xx43", ATtiny15L datasheet, Table 27).
+// and CKSEL1..0 ("8765 xx43", ATtiny15L datasheet, Table 27). tWD_FLASH from
+// the "Low-voltage Serial Programming Characteristics": 4.5 ms on the
+// ATtiny12 (its ATtiny10 and 11 program only at high voltage and take it
+// too), 4.1 ms on the ATtiny15L (Table 30).
 const SupportedModel kSupportedModels[4] = {
-    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F},
-    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F},
-    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F},
-    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33},
+    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F, 4500},
+    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F, 4500},
+    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F, 4500},
+    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33, 4100},
 };
+
+unsigned flashWriteUs(int model) {
+    for (const SupportedModel& supported : kSupportedModels) {
+        if (supported.model == model) return supported.flashWriteUs;
+    }
+    return kSupportedModels[2].flashWriteUs;
+}
 
 namespace {
 

@@ -34,8 +34,12 @@ struct SupportedModel {
     int model;
     const char* message;  // a "%02X" for the calibration byte where it is shown
     bool hasCalibration;
-    unsigned fuseBits;  // the bits of Read Fuse Bits (5-0) that the model reports
+    unsigned fuseBits;      // the bits of Read Fuse Bits (5-0) that the model reports
+    unsigned flashWriteUs;  // tWD_FLASH: a flash byte's write time at the most
 };
 extern const SupportedModel kSupportedModels[4];
+
+// tWD_FLASH of the model; the ATtiny12's for another number.
+unsigned flashWriteUs(int model);
 
 }  // namespace isp

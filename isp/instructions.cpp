@@ -33,11 +33,12 @@ std::uint8_t query(IspInstruction w) {
     return waveform::byteAt(port::exchange(wave), 0);
 }
 
-// Sends all four bytes of written, then the first three of read, and returns
-// the fourth of read as it comes back: one waveform.
-std::uint8_t sendThenQuery(IspInstruction written, IspInstruction read) {
+// Sends all four bytes of written, waits waitUs, then sends the first three
+// of read, and returns the fourth of read as it comes back: one waveform.
+std::uint8_t sendThenQuery(IspInstruction written, std::uint32_t waitUs, IspInstruction read) {
     waveform::Waveform wave = port::begin();
     waveform::sendInstruction(wave, written);
+    if (waitUs > 0) waveform::wait(wave, waitUs);
     waveform::queryInstruction(wave, read);
     return waveform::byteAt(port::exchange(wave), 0);
 }
@@ -99,14 +100,24 @@ void writeEepromByte(unsigned a, unsigned d) {
     send(word(0xC0, 0x00, a & 0x3Fu, d));
 }
 
-// 40|48 0a aa dd, then 20|28 0a aa rr
-std::uint8_t writeThenReadFlashByte(unsigned a, unsigned d) {
-    return sendThenQuery(flashWord(0x40, a, d), flashWord(0x20, a, 0x00));
+// 40|48 0a aa dd, a wait, then 20|28 0a aa rr
+std::uint8_t writeWaitReadFlashByte(unsigned a, unsigned d, std::uint32_t waitUs) {
+    return sendThenQuery(flashWord(0x40, a, d), waitUs, flashWord(0x20, a, 0x00));
 }
 
 // C0 00 aa dd, then A0 00 aa rr
 std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d) {
-    return sendThenQuery(word(0xC0, 0x00, a & 0x3Fu, d), word(0xA0, 0x00, a & 0x3Fu, 0x00));
+    return sendThenQuery(word(0xC0, 0x00, a & 0x3Fu, d), 0, word(0xA0, 0x00, a & 0x3Fu, 0x00));
+}
+
+// 20|28 0a aa rr (where read), then 40|48 0a aa dd, and a wait
+std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned d,
+                                    std::uint32_t waitUs) {
+    waveform::Waveform wave = port::begin();
+    if (read) waveform::queryInstruction(wave, flashWord(0x20, ra, 0x00));
+    waveform::sendInstruction(wave, flashWord(0x40, a, d));
+    waveform::wait(wave, waitUs);
+    return waveform::byteAt(port::exchange(wave), 0);
 }
 
 // AC A0 00 ff|0C

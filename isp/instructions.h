@@ -22,11 +22,16 @@ void writeFlashByte(unsigned a, unsigned d);
 // a: EEPROM address (wraps at 64). Returns the byte.
 std::uint8_t readEepromByte(unsigned a);
 void writeEepromByte(unsigned a, unsigned d);
-// Write Flash Byte and then Read Flash Byte of the same address, in one
-// waveform: one exchange where the transport batches. Returns the byte read.
-std::uint8_t writeThenReadFlashByte(unsigned a, unsigned d);
-// The same for the EEPROM.
+// Write Flash Byte, a wait of waitUs and Read Flash Byte of the same address,
+// in one waveform: one exchange where the transport batches. Returns the
+// byte read.
+std::uint8_t writeWaitReadFlashByte(unsigned a, unsigned d, std::uint32_t waitUs);
+// Write EEPROM Byte and Read EEPROM Byte of the same address, in one waveform.
 std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d);
+// Read Flash Byte of ra (where read), Write Flash Byte of a and d, and a wait
+// of waitUs, in one waveform. Returns the byte read (0 where none).
+std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned d,
+                                    std::uint32_t waitUs);
 // Bits 3 and 2 always go out as 1.
 void writeFuseBits(unsigned f);
 // Bits 2 and 1 of l; a 0 programs that lock bit.

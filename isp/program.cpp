@@ -24,6 +24,15 @@ constexpr std::uint64_t kMaxWriteUs = kLongestWriteUs;
 // they stop a poll whose clock stands still.
 constexpr unsigned kMaxPolls = 10000;
 
+// Reads the byte at a until it shows d or a write's longest time has
+// passed; got is the byte read first. Returns the byte read last.
+unsigned pollByte(MemoryKind kind, unsigned a, unsigned d, unsigned got) {
+    std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
+    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls)
+        got = readTargetByte(kind, a);
+    return got;
+}
+
 // Writes d at a and returns what then reads back there. The default waits
 // the settle time. Fast, and any run on a port that batches, read the byte
 // until it shows what was written (a byte being written reads 0xFF), the
@@ -41,12 +50,25 @@ unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
         waitMs(kWriteSettleMs);
         return readTargetByte(kind, a);
     }
-    std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
     unsigned got =
-        kind == MemoryKind::Flash ? writeThenReadFlashByte(a, d) : writeThenReadEepromByte(a, d);
-    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls)
-        got = readTargetByte(kind, a);
-    return got;
+        kind == MemoryKind::Flash ? writeWaitReadFlashByte(a, d, 0) : writeThenReadEepromByte(a, d);
+    return pollByte(kind, a, d, got);
+}
+
+// Says so where the byte at a reads got instead of wanted, and clears
+// verified. Returns false where the load must stop: the port stopped
+// answering, or an EEPROM byte differed.
+bool check(MemoryKind kind, unsigned a, unsigned wanted, unsigned got, bool& verified) {
+    if (!port::answering()) return false;
+    if (got == wanted) return true;
+    verified = false;
+    if (kind == MemoryKind::Eeprom) {
+        std::fprintf(stderr, ">>> Error verifying EEPROM at %03X.\n", a);
+        return false;
+    }
+    std::fprintf(stderr, ">>> Error verifying flash at %04X. waited %02x <> readed %02x\n", a,
+                 wanted, got);
+    return true;
 }
 
 // Writes and reads back each byte. A byte that differs clears `verified`;
@@ -56,18 +78,62 @@ bool writeRecord(const ImageRecord& record, MemoryKind kind, bool fast, bool& ve
     for (unsigned i = 0; i < record.count; ++i) {
         unsigned a = record.address + i;
         unsigned wanted = record.data[i];
-        unsigned got = writeAndRead(kind, a, wanted, fast);
-        if (!port::answering()) return false;
-        if (got == wanted) continue;
-        verified = false;
-        if (kind == MemoryKind::Eeprom) {
-            std::fprintf(stderr, ">>> Error verifying EEPROM at %03X.\n", a);
-            return false;
-        }
-        std::fprintf(stderr, ">>> Error verifying flash at %04X. waited %02x <> readed %02x\n", a,
-                     wanted, got);
+        if (!check(kind, a, wanted, writeAndRead(kind, a, wanted, fast), verified)) return false;
     }
     return true;
+}
+
+// Flash on a port that batches, where each exchange costs a round trip: a
+// byte's write goes out with the read back of the byte before it and a wait
+// of the chip's write time, so the read's round trip passes during the wait.
+// The wait is the datasheet's write time, tried on the first byte, or the
+// time that byte took where it took longer.
+struct Pipeline {
+    std::uint32_t writeUs = 0;  // the model's
+    std::uint32_t waitUs = 0;   // 0 while not known
+    bool pending = false;       // a byte written and not yet read back
+    unsigned a = 0, d = 0;
+};
+
+// Reads back the pending byte. Returns false where the load must stop.
+bool settle(Pipeline& p, bool& verified) {
+    if (!p.pending) return port::answering();
+    p.pending = false;
+    return check(MemoryKind::Flash, p.a, p.d, readFlashByte(p.a), verified);
+}
+
+// Writes d at a through the pipeline. Returns false where the load must stop.
+bool writePipelined(Pipeline& p, unsigned a, unsigned d, bool& verified) {
+    if (d == kErased) {
+        return settle(p, verified) && check(MemoryKind::Flash, a, d, readFlashByte(a), verified);
+    }
+    if (p.waitUs == 0) {
+        if (!settle(p, verified)) return false;
+        std::uint64_t start = port::nowUs();
+        unsigned first = writeWaitReadFlashByte(a, d, p.writeUs);
+        unsigned got = pollByte(MemoryKind::Flash, a, d, first);
+        std::uint64_t took = port::nowUs() - start;
+        if (got == d) p.waitUs = first == d ? p.writeUs : static_cast<std::uint32_t>(took);
+        return check(MemoryKind::Flash, a, d, got, verified);
+    }
+    unsigned got = readThenWriteFlashByte(p.pending, p.a, a, d, p.waitUs);
+    bool wasPending = p.pending;
+    unsigned pa = p.a, pd = p.d;
+    p.pending = true;
+    p.a = a;
+    p.d = d;
+    if (!wasPending) return port::answering();
+    if (got == kErased && pd != kErased) {
+        // The chip took longer than the wait: this byte's write may be lost.
+        // Learn the wait again, and write it again once the one before is done.
+        p.pending = false;
+        p.waitUs = 0;
+        if (!check(MemoryKind::Flash, pa, pd, pollByte(MemoryKind::Flash, pa, pd, got), verified)) {
+            return false;
+        }
+        return writePipelined(p, a, d, verified);
+    }
+    return check(MemoryKind::Flash, pa, pd, got, verified);
 }
 
 // Reads the bits of mask with read until they are wanted, for at most
@@ -103,11 +169,20 @@ void eraseChip(bool fast) {
     waitMs(fast ? kFastEraseMs : kEraseMs);
 }
 
-bool programImage(const image::Image& image, bool fast) {
+bool programImage(const image::Image& image, bool fast, int model) {
     bool verified = true;
     std::size_t offset = 0;
+    Pipeline pipeline;
+    pipeline.writeUs = flashWriteUs(model);
+    bool pipelined = port::batches() && image.kind == MemoryKind::Flash;
     for (unsigned n = 1; offset < image.size; ++n) {
-        if (!writeRecord(image::nextRecord(image, offset), image.kind, fast, verified)) {
+        ImageRecord record = image::nextRecord(image, offset);
+        if (pipelined) {
+            bool going = true;
+            for (unsigned i = 0; i < record.count && going; ++i)
+                going = writePipelined(pipeline, record.address + i, record.data[i], verified);
+            if (!going || !settle(pipeline, verified)) return false;
+        } else if (!writeRecord(record, image.kind, fast, verified)) {
             return false;
         }
         showProgress(n);

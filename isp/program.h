@@ -14,7 +14,9 @@ void eraseChip(bool fast);
 // time for every one. Returns true when every byte read back as written;
 // false when a byte differed (an EEPROM byte that differs also ends the
 // load) or the port stopped answering (the load ends there).
-bool programImage(const image::Image& image, bool fast);
+// On a port that batches, flash is pipelined: see program.cpp. model (10,
+// 11, 12, 15) gives the datasheet's write time it starts from.
+bool programImage(const image::Image& image, bool fast, int model);
 
 // Bits as written and as read back, masked to those the chip reports.
 struct Bits {

@@ -148,9 +148,9 @@ void refusal(int code, const char* serial, ftdi_context* context, Result& why,
     } else if (code == -4 || code == -8) {
         why = Result{EACCES};
         std::snprintf(text, sizeof text,
-                      "Permission denied on the FTDI USB device: install the udev rule that "
-                      "gives it to the logged-in user (TAG+=\"uaccess\"), or add yourself to its "
-                      "group, then plug it in again.");
+                      "Permission denied on the FTDI USB device: install the udev rule "
+                      "60-quillet.rules (the Debian package does; it gives the device to the "
+                      "logged-in user), then plug the device in again.");
     } else if (code == -5) {
         why = Result{EBUSY};
         std::snprintf(text, sizeof text, "The FTDI device is in use by another program.");

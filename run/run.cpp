@@ -72,7 +72,7 @@ bool checkBits(const char* which, unsigned wanted, unsigned got) {
 int programTarget(const ProgramOptions& options, const image::Image& loaded, int model) {
     std::fprintf(stderr, "  Erasing chip, please wait...\n");
     isp::eraseChip(options.fast);
-    bool programmed = isp::programImage(loaded, options.fast);
+    bool programmed = isp::programImage(loaded, options.fast, model);
     if (!isp::portAnswering()) return kNotProgrammed;
     if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
     if (options.fuseGiven) {

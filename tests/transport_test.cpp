@@ -131,12 +131,13 @@ TEST_P(Transports, BatchProgramsAKilobyteInAnExchangePerInstruction) {
     std::uint64_t instructions = 0;
     for (const auto& [kind, count] : chip.instructions())
         instructions += count;
-    // An exchange per instruction, a byte's write and its first read back in
-    // one; besides: the port's check (a status read, the break set and
-    // cleared), the reset sequence, the release and the erase's wait. Such a
-    // port polls instead of waiting after each write.
-    std::uint64_t writes = chip.instructions().at("write_flash");
-    EXPECT_EQ(batch.exchanges, 3 + instructions - writes + 2 + batch.waits);
+    // An exchange carries one instruction or two (a byte's write beside the
+    // read back of the byte before it); besides: the port's check (a status
+    // read, the break set and cleared), the reset sequence, the release and
+    // the erase's wait. Such a port polls instead of waiting after each write.
+    unsigned carrying = batch.exchanges - 3 - 2 - batch.waits;
+    EXPECT_LE(carrying, instructions);
+    EXPECT_GE(2 * carrying, instructions);
     EXPECT_EQ(batch.waits, 1u);
 }
 

@@ -1,8 +1,12 @@
 // A libftdi1 program on the virtual FT232R: what it finds, the pins it reads
 // back, and the chip behind them with quillet's wiring.
 #include "tests/e2e/harness.h"
+#include "tests/messages.h"
 
 namespace {
+
+using messages::kWritten;
+const std::string kRelease = messages::kDisconnect + messages::kEoj;
 
 // Programming Enable, two bytes a bit: MOSI on D0 and SCK on D2, each
 // asserted (high at the chip) while its pin is low; D4 high holds RESET low.
@@ -47,6 +51,44 @@ TEST(Ft232r, OpensOnlyWithTheKeyAndClocksTheChipThroughInvertedPins) {
             EXPECT_EQ(outcome.number("usb_round_trips"), 7u);
             EXPECT_EQ(outcome.number("virtual_us"), 27110u);
         }
+    }
+}
+
+// The shipped quillet through --port=ftdi: the same runs, messages and exit
+// codes as through a serial port, and a chip that keeps its SCK minimum.
+TEST(Ft232r, CarriesQuilletsRuns) {
+    const std::string image = e2e::record(0, "\x0A\xC0\xFF\xCF") + e2e::kEndRecord;
+    const std::string eeprom = e2e::record(0, "\x01\x02") + e2e::kEndRecord;
+    const std::string quillet = QUILLET_BINARY " --port=ftdi";
+    const struct {
+        std::string vtarget, command;
+        int code;
+        std::string said;   // in standard error
+        std::string flash;  // the chip's first flash bytes, hexadecimal ("": not looked at)
+    } rows[] = {
+        {"ft232r", quillet + " /f:211 /l:0 blink.hex", 0, "lock bits 00 written\n" + kRelease,
+         "0AC0FFCFFF"},
+        {"ft232r,model=15", quillet + "  --fast data.eep", 0, kWritten + kRelease, ""},
+        {"ft232r,flash-in=flash.bin",
+         quillet + " --read dump.hex && " + quillet + " --verify dump.hex", 0,
+         "  0 of 1024 bytes differ\n" + kRelease, "C3C3"},
+        {"ft232r=A9X1", QUILLET_BINARY " --port=ftdi:B2 blink.hex", 2,
+         "  No FTDI FT232R or FT-X device found with serial number B2.\n", ""},
+        // The device goes mid-run, after 40 USB transfers.
+        {"ft232r,fail-after=40", quillet + " blink.hex", 5,
+         ">>> Port ftdi stopped answering (adapter unplugged?). Programming canceled!\n=== EOJ "
+         ":-)\n",
+         ""}};
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = e2e::run({row.command,
+                                         row.vtarget,
+                                         {{"blink.hex", image},
+                                          {"data.eep", eeprom},
+                                          {"flash.bin", std::string(1024, '\xC3')}}});
+        EXPECT_EQ(outcome.code, row.code) << row.command << outcome.err;
+        EXPECT_NE(outcome.err.find(row.said), std::string::npos) << row.command << outcome.err;
+        EXPECT_EQ(outcome.field("flash").substr(0, row.flash.size()), row.flash);
+        EXPECT_EQ(outcome.number("violation_count"), 0u) << row.command;
     }
 }
 
