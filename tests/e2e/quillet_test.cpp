@@ -82,7 +82,11 @@ TEST(Quillet, ExitCodesReachTheShell) {
         // A signal ends the run: at the prompt, and in a wait (real time).
         {"", "mkfifo in; " + kQuillet + " blink.hex <in & q=$!; exec 3>in; " + kSignal, 143,
          kInterrupted},
-        {"realtime", kQuillet + " blink.hex & q=$!; " + kSignal, 143, kInterrupted},
+        // A read in a wait of real time leaves no file behind.
+        {"realtime",
+         kQuillet + " --read dump.hex & q=$!; " + kSignal +
+             "; c=$?; ls -A | grep -q tmp && c=99; exit $c",
+         143, kInterrupted},
         // A pipe that is gone takes the messages, not the run.
         {"", "(" + kQuillet + " blink.hex 2>&1; echo $? >status) | true; exit $(cat status)", 0,
          ""},
