@@ -44,7 +44,7 @@ const std::string kData = record(0x10, "\x0E\xC0\x18\x95");
 TEST(Reader, ReadsTextsAsRecordsOrTheFirstError) {
     const Text rows[] = {
         {"NoFinalLineBreak", kData + ":00000001FF", "10:0EC01895 - "},
-        {"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189a6c\r\n:00000001FF\r\n", "10:0EC0189A - "},
+        {"CrLfLoneCrAndLowerCase", ":04001000\r0ec0189f67\r\n:00000001FF\r\n", "10:0EC0189F - "},
         {"RecordsAfterEndOfFileBehindBlankLines", kEndRecord + "\n\n \t" + kData + " \n",
          "- 10:0EC01895 "},
         {"SplitRecordThenOneOnTheSameLine", ":04001000\n0EC0\n1895\n  71" + kEndRecord,
@@ -70,8 +70,7 @@ TEST(Reader, ReadsTextsAsRecordsOrTheFirstError) {
         {"ChecksumMismatch", kEndRecord + ":040010000EC01895C3\n", "- checksum mismatch at 2"},
         {"UnknownType", record(0x10, 6, "\x01") + kEndRecord, "unknown record type at 1"},
         {"PastFlashEnd", record(0x3FE, "\x01\x02\x03"), "address out of range at 1"},
-        {"PastEepromEnd", record(0x3E, "\x01\x02\x03"), "address out of range at 1",
-         MemoryKind::Eeprom},
+        {"PastEepromEnd", record(0x40, "\x01"), "address out of range at 1", MemoryKind::Eeprom},
         {"DataBehindLinearBase", record(0, 4, std::string("\x00\x01", 2)) + kData,
          "- address out of range at 2"},
         {"AddressRecordOfWrongLength", record(0, 2, std::string(1, '\0')) + kData,
