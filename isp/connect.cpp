@@ -1,5 +1,6 @@
 #include "isp/connect.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "isp/instructions.h"
@@ -47,6 +48,7 @@ constexpr Waits kFastWaits{25, 1, 25, kFastEraseMs};
 
 constexpr std::uint32_t kUsPerMs = 1000;
 constexpr unsigned kAtmel = 0x1E;
+constexpr unsigned kOneKilobyte = 0x90;
 // The longest wait before a sample that connect tries.
 constexpr std::uint32_t kMaxSampleWaitUs = 16000;
 
@@ -75,6 +77,11 @@ void slip() {
     port::exchange(wave);
 }
 
+// True when the first two signature bytes read as every supported chip's.
+bool readsSignature() {
+    return readSignatureByte(0) == kAtmel && readSignatureByte(1) == kOneKilobyte;
+}
+
 // Resets the target and sends Programming Enable until it echoes, a clock
 // slipped between attempts. Returns true when it echoed.
 bool synchronise(const Waits& waits) {
@@ -91,14 +98,18 @@ bool synchronise(const Waits& waits) {
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
     bool synchronised = synchronise(waits);
-    // Where samples wait for a lagging status, a wait too short reads each
-    // bit one late, which looks like a framing slip and echoes all the same;
-    // a byte every Atmel chip gives tells, and the wait doubles until it reads.
-    while (synchronised && port::sampleWait() != 0 && port::sampleWait() < kMaxSampleWaitUs &&
-           readSignatureByte(0) != kAtmel && port::answering()) {
+    // Where samples wait for a lagging status, a wait too short reads bits
+    // late, which looks like a framing slip and echoes all the same: the
+    // signature bytes every supported chip gives tell, and the wait doubles
+    // until they read. A wait that reads them may still be short of the
+    // status's period by luck: twice it is kept.
+    bool learning = port::sampleWait() != 0;
+    while (learning && synchronised && port::sampleWait() < kMaxSampleWaitUs && !readsSignature() &&
+           port::answering()) {
         port::setSampleWait(port::sampleWait() * 2);
         synchronised = synchronise(waits);
     }
+    if (learning) port::setSampleWait(std::min(2 * port::sampleWait(), kMaxSampleWaitUs));
     if (!synchronised) {
         // An interrupted run says so instead, where it ends.
         if (interrupt::requested() == 0) {
@@ -139,7 +150,7 @@ int identify() {
         }
         return 0;
     }
-    if (size != 0x90) {
+    if (size != kOneKilobyte) {
         std::fprintf(
             stderr,
             ">>> Wanted Atmel device must have exactly 1 KB flash! Programming canceled!\n");
