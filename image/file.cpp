@@ -11,8 +11,8 @@ namespace {
 
 // One byte more than the limit, to tell a file at the limit from a larger one.
 char imageText[kMaxImageBytes + 1];
-// The image's records, packed: never more bytes than their text.
-std::uint8_t imageRecords[kMaxImageBytes];
+// Each memory's image's records, packed: never more bytes than their text.
+std::uint8_t imageRecords[2][kMaxImageBytes];
 
 // The file a read is written to, as it was named; nullptr when none.
 const char* outputPath = nullptr;
@@ -62,7 +62,8 @@ bool readImageFile(const char* path, MemoryKind kind, Image& image) {
         return false;
     }
     unsigned failed = 0;
-    ReadError error = readImage(imageText, size, kind, imageRecords, image, failed);
+    std::uint8_t* packed = imageRecords[kind == MemoryKind::Flash ? 0 : 1];
+    ReadError error = readImage(imageText, size, kind, packed, image, failed);
     if (error != ReadError::None) {
         std::fprintf(stderr, ">>> Error in file %s, record %u: %s. Programming canceled!\n", path,
                      failed, reasonOf(error));

@@ -13,7 +13,8 @@ namespace image {
 // turned away instead of read without end.
 constexpr std::size_t kMaxImageBytes = 1024 * 1024;
 
-// Reads the file at path and every record of it into the process's one image.
+// Reads the file at path and every record of it into the process's one image
+// for the memory kind, which an image for the other kind leaves as it is.
 // Returns true with image set; otherwise prints why and returns false.
 bool readImageFile(const char* path, MemoryKind kind, Image& image);
 

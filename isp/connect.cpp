@@ -16,19 +16,33 @@ namespace isp {
 // and CKSEL1..0 ("8765 xx43", ATtiny15L datasheet, Table 27). tWD_FLASH from
 // the "Low-voltage Serial Programming Characteristics": 4.5 ms on the
 // ATtiny12 (its ATtiny10 and 11 program only at high voltage and take it
-// too), 4.1 ms on the ATtiny15L (Table 30).
+// too), 4.1 ms on the ATtiny15L (Table 30). tWD_EEPROM from the same
+// tables: 9 ms on the ATtiny12 (1006C, Table 28), 8.2 ms on the ATtiny15L;
+// the ATtiny10 and 11 have no EEPROM and take the ATtiny12's.
 const SupportedModel kSupportedModels[4] = {
-    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F, 4500},
-    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F, 4500},
-    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F, 4500},
-    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33, 4100},
+    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F, 4500, 9000},
+    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F, 4500, 9000},
+    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F, 4500, 9000},
+    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33, 4100, 8200},
 };
 
-unsigned flashWriteUs(int model) {
+namespace {
+
+const SupportedModel& modelOf(int model) {
     for (const SupportedModel& supported : kSupportedModels) {
-        if (supported.model == model) return supported.flashWriteUs;
+        if (supported.model == model) return supported;
     }
-    return kSupportedModels[2].flashWriteUs;
+    return kSupportedModels[2];
+}
+
+}  // namespace
+
+unsigned flashWriteUs(int model) {
+    return modelOf(model).flashWriteUs;
+}
+
+unsigned eepromWriteUs(int model) {
+    return modelOf(model).eepromWriteUs;
 }
 
 namespace {

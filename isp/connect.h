@@ -34,12 +34,16 @@ struct SupportedModel {
     int model;
     const char* message;  // a "%02X" for the calibration byte where it is shown
     bool hasCalibration;
-    unsigned fuseBits;      // the bits of Read Fuse Bits (5-0) that the model reports
-    unsigned flashWriteUs;  // tWD_FLASH: a flash byte's write time at the most
+    unsigned fuseBits;       // the bits of Read Fuse Bits (5-0) that the model reports
+    unsigned flashWriteUs;   // tWD_FLASH: a flash byte's write time at the most
+    unsigned eepromWriteUs;  // tWD_EEPROM: an EEPROM byte's
 };
 extern const SupportedModel kSupportedModels[4];
 
 // tWD_FLASH of the model; the ATtiny12's for another number.
 unsigned flashWriteUs(int model);
+
+// tWD_EEPROM of the model; the ATtiny12's for another number.
+unsigned eepromWriteUs(int model);
 
 }  // namespace isp

@@ -55,6 +55,22 @@ unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
     return pollByte(kind, a, d, got);
 }
 
+// Writes d over the EEPROM byte at a of a chip that was not erased where it
+// holds another, and returns what then reads there. A byte written reads
+// 0xFF until done, so where a polling run writes 0xFF it waits the model's
+// tWD_EEPROM instead ("data polling cannot be used for the value $FF",
+// ATtiny11/12 1006C and ATtiny15L 1187E, "Data Polling"); the default
+// settle time is longer than that already.
+unsigned writeOver(unsigned a, unsigned d, bool fast, std::uint32_t waitUs) {
+    unsigned held = readEepromByte(a);
+    if (held == d || !port::answering()) return held;
+    if (d != kErased || !(fast || port::batches()))
+        return writeAndRead(MemoryKind::Eeprom, a, d, fast);
+    writeEepromByte(a, d);
+    port::wait(waitUs);
+    return readEepromByte(a);
+}
+
 // Says so where the byte at a reads got instead of wanted, and clears
 // verified. Returns false where the load must stop: the port stopped
 // answering, or an EEPROM byte differed.
@@ -184,6 +200,22 @@ bool programImage(const image::Image& image, bool fast, int model) {
             if (!going || !settle(pipeline, verified)) return false;
         } else if (!writeRecord(record, image.kind, fast, verified)) {
             return false;
+        }
+        showProgress(n);
+    }
+    return verified;
+}
+
+bool updateEeprom(const image::Image& image, bool fast, int model) {
+    bool verified = true;
+    std::size_t offset = 0;
+    std::uint32_t waitUs = eepromWriteUs(model);
+    for (unsigned n = 1; offset < image.size; ++n) {
+        ImageRecord record = image::nextRecord(image, offset);
+        for (unsigned i = 0; i < record.count; ++i) {
+            unsigned a = record.address + i;
+            unsigned got = writeOver(a, record.data[i], fast, waitUs);
+            if (!check(MemoryKind::Eeprom, a, record.data[i], got, verified)) return false;
         }
         showProgress(n);
     }

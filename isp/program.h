@@ -18,6 +18,13 @@ void eraseChip(bool fast);
 // 11, 12, 15) gives the datasheet's write time it starts from.
 bool programImage(const image::Image& image, bool fast, int model);
 
+// Writes the EEPROM image over a chip that was not erased, each byte only
+// where the chip holds another, read back as programImage reads it, with a
+// progress line per record. Returns true when every byte reads as the image
+// says; false when one differed (the load ends there) or the port stopped
+// answering.
+bool updateEeprom(const image::Image& image, bool fast, int model);
+
 // Bits as written and as read back, masked to those the chip reports.
 struct Bits {
     unsigned wanted, read;

@@ -54,11 +54,38 @@ bool looksLikeOption(const char* arg) {
     return (isFuseOrLock(arg) && arg[2] == '\0') || arg[2] == ':';
 }
 
+void takePath(const char* arg, Memory memory, ProgramOptions& options) {
+    if (options.fileCount < kMaxFiles) options.files[options.fileCount] = FileArgument{arg, memory};
+    ++options.fileCount;
+}
+
+// Takes --NAME=FILE or --NAME FILE at argv[i] as a file for the memory.
+// Returns false where arg is not that option.
+bool takeMemoryOption(int argc, const char* const* argv, int& i, const char* name, Memory memory,
+                      ProgramOptions& options) {
+    const char* arg = argv[i];
+    std::size_t length = std::strlen(name);
+    if (std::strncmp(arg, name, length) != 0) return false;
+    if (arg[length] == '=' && arg[length + 1] != '\0') {
+        takePath(arg + length + 1, memory, options);
+        return true;
+    }
+    if (arg[length] != '\0' || i + 1 >= argc) return false;
+    takePath(argv[++i], memory, options);
+    return true;
+}
+
 // Takes the "--" option at argv[i], and the value after it if it has one;
 // an unknown one is an illegal parameter.
 void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& options) {
     const char* arg = argv[i];
-    if (std::strncmp(arg, "--port=", 7) == 0 && arg[7] != '\0') {
+    if (takeMemoryOption(argc, argv, i, "--flash", Memory::Flash, options) ||
+        takeMemoryOption(argc, argv, i, "--eeprom", Memory::Eeprom, options)) {
+        return;
+    }
+    if (std::strcmp(arg, "--keep-flash") == 0) {
+        options.keepFlash = true;
+    } else if (std::strncmp(arg, "--port=", 7) == 0 && arg[7] != '\0') {
         options.port = arg + 7;
     } else if (std::strcmp(arg, "--port") == 0 && i + 1 < argc) {
         options.port = argv[++i];
@@ -78,14 +105,6 @@ void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& o
         options.mode = Mode::Verify;
     } else if (std::strcmp(arg, "--help") != 0 && std::strcmp(arg, "--version") != 0) {
         std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
-    }
-}
-
-void takePath(const char* arg, ProgramOptions& options) {
-    if (options.imagePath == nullptr) {
-        options.imagePath = arg;
-    } else if (options.secondPath == nullptr) {
-        options.secondPath = arg;
     }
 }
 
@@ -112,7 +131,7 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             continue;
         }
         if (arg[0] != '/') {
-            takePath(arg, options);
+            takePath(arg, Memory::ByName, options);
             continue;
         }
         // The character between the letter and the number is not looked at.
@@ -125,7 +144,7 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             options.lockValue = value;
             options.lockGiven = true;
         } else if (slashPaths && !looksLikeOption(arg)) {
-            takePath(arg, options);
+            takePath(arg, Memory::ByName, options);
         } else {
             std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
         }
@@ -150,6 +169,17 @@ image::MemoryKind memoryKindOf(const char* path) {
     char next = dot[1];
     bool flash = next == '\0' || next == 'h' || next == 'H';
     return flash ? image::MemoryKind::Flash : image::MemoryKind::Eeprom;
+}
+
+image::MemoryKind memoryKindOf(const FileArgument& file) {
+    switch (file.memory) {
+        case Memory::Flash:
+            return image::MemoryKind::Flash;
+        case Memory::Eeprom:
+            return image::MemoryKind::Eeprom;
+        default:
+            return memoryKindOf(file.path);
+    }
 }
 
 }  // namespace run

@@ -1,5 +1,5 @@
 // The command line: what the run does, fuse and lock options, the image
-// path, the memory kind.
+// files and the memory each is for.
 #pragma once
 
 #include "image/reader.h"
@@ -9,14 +9,27 @@ namespace run {
 // Programming writes the image; reading and verifying write nothing at all.
 enum class Mode { Program, Read, Verify };
 
+// The memory a file is for: named with --flash or --eeprom, or chosen by its name.
+enum class Memory { ByName, Flash, Eeprom };
+
+// A file from the command line.
+struct FileArgument {
+    const char* path;
+    Memory memory;
+};
+
+// Files kept from the command line: a third always repeats a memory.
+constexpr unsigned kMaxFiles = 3;
+
 struct ProgramOptions {
     Mode mode = Mode::Program;
     unsigned fuseValue = 0xF3;
     bool fuseGiven = false;
     unsigned lockValue = 0x06;
     bool lockGiven = false;
-    const char* imagePath = nullptr;
-    const char* secondPath = nullptr;  // a second image or file, which no run takes
+    FileArgument files[kMaxFiles] = {};  // in the order given
+    unsigned fileCount = 0;              // all given, those beyond kMaxFiles too
+    bool keepFlash = false;              // the EEPROM written without a chip erase
     const char* port = "COM1:";
     bool fast = false;            // the chip's own timing instead of fixed waits
     bool allowLockout = false;    // a fuse value may disable the reset pin
@@ -27,11 +40,12 @@ struct ProgramOptions {
 
 // Fills options from argv[1] to argv[argc - 1], printing each illegal
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
-// not a fuse or lock option may be the image path. The first path is the
-// image path, the second, if any, secondPath. Options that begin with
-// "--": --port=NAME (or --port NAME), --fast, --allow-lockout, --list-ports,
-// --yes, and --read or --verify (the last one given counts); and --sysroot=DIR,
-// left out of --help, with which the tests point the port list at a fake tree.
+// not a fuse or lock option may be the image path. Every path is kept in
+// files, in order. Options that begin with "--": --port=NAME (or --port
+// NAME), --fast, --allow-lockout, --list-ports, --yes, --read or --verify
+// (the last one given counts), --flash=FILE and --eeprom=FILE (or with the
+// file as the next argument), --keep-flash; and --sysroot=DIR, left out of
+// --help, with which the tests point the port list at a fake tree.
 void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 
 // Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed
@@ -42,6 +56,9 @@ bool parseByte(const char* text, unsigned& value);
 // Flash when the character after the path's last "." is "h" or "H", or there
 // is none; EEPROM otherwise.
 image::MemoryKind memoryKindOf(const char* path);
+
+// The memory of a file: the one named for it, or the one its name chooses.
+image::MemoryKind memoryKindOf(const FileArgument& file);
 
 // True when writing fuse byte f would program RSTDISBL (bit 4 of the byte
 // Write Fuse Bits sends on the ATtiny12 and ATtiny15): the reset pin then

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "image/file.h"
 #include "image/writer.h"
@@ -24,8 +25,10 @@ constexpr bool kSlashPaths = false;
 constexpr bool kSlashPaths = true;
 #endif
 
-// A read's memory and its text, flash being the larger.
+// A read's memory and its text, flash being the larger; with --keep-flash,
+// the flash before and after the EEPROM is written.
 std::uint8_t memoryRead[image::kFlashBytes];
+std::uint8_t flashAfter[image::kFlashBytes];
 char memoryText[image::hexTextSize(image::kFlashBytes)];
 
 void printUsage() {
@@ -46,7 +49,13 @@ void printOptions() {
                  "  --yes            answer both prompts, without reading standard input\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
                  "  --allow-lockout  write a fuse value that ends serial programming\n"
-                 "  --read           read the chip into the file: flash or EEPROM by its name\n"
+                 "  --flash FILE     an image for the flash, whatever its name\n"
+                 "  --eeprom FILE    an image for the EEPROM, whatever its name; with a flash\n"
+                 "                   image, both are written after one chip erase\n"
+                 "  --keep-flash     write an EEPROM image without erasing the chip: flash,\n"
+                 "                   fuse and lock bits stay (avrdude's -D)\n"
+                 "  --read           read the chip into the file: flash or EEPROM by its name,\n"
+                 "                   or as --flash or --eeprom names it\n"
                  "  --verify         compare the chip with the image; nothing is written\n"
                  "  --help, --version\n");
 }
@@ -67,14 +76,52 @@ bool checkBits(const char* which, unsigned wanted, unsigned got) {
     return false;
 }
 
-// Erases the chip, programs the image and writes the given fuse and lock
-// bytes, each read back. Returns the exit code.
-int programTarget(const ProgramOptions& options, const image::Image& loaded, int model) {
-    std::fprintf(stderr, "  Erasing chip, please wait...\n");
-    isp::eraseChip(options.fast);
-    bool programmed = isp::programImage(loaded, options.fast, model);
-    if (!isp::portAnswering()) return kNotProgrammed;
-    if (programmed) std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
+// The images of a run, flash first; a read's file or a verify's image alone.
+struct Images {
+    image::Image list[2];
+    unsigned count;
+};
+
+// Writes the EEPROM image over a chip that was not erased, the flash read
+// before and after: a write gone astray would change it unseen. Returns true
+// when the EEPROM reads as the image says and the flash is as it was.
+bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
+    if (!isp::readMemory(image::MemoryKind::Flash, memoryRead)) return false;
+    bool written = isp::updateEeprom(eeprom, fast, model);
+    if (!isp::portAnswering() || !isp::readMemory(image::MemoryKind::Flash, flashAfter)) {
+        return false;
+    }
+    for (unsigned a = 0; a < image::kFlashBytes; ++a) {
+        if (flashAfter[a] == memoryRead[a]) continue;
+        std::fprintf(stderr,
+                     ">>> Flash changed at %04X while the EEPROM was written: waited %02x <> "
+                     "readed %02x\n",
+                     a, static_cast<unsigned>(memoryRead[a]), static_cast<unsigned>(flashAfter[a]));
+        return false;
+    }
+    return written;
+}
+
+// Erases the chip (unless the flash is kept), programs each image, flash
+// first, and writes the given fuse and lock bytes, each read back. An image
+// that failed stops neither the next nor the bytes. Returns the exit code.
+int programTarget(const ProgramOptions& options, const Images& images, int model) {
+    if (!options.keepFlash) {
+        std::fprintf(stderr, "  Erasing chip, please wait...\n");
+        isp::eraseChip(options.fast);
+    }
+    bool written[2] = {false, false};
+    for (unsigned i = 0; i < images.count; ++i) {
+        written[i] = options.keepFlash ? updateKeepingFlash(images.list[i], options.fast, model)
+                                       : isp::programImage(images.list[i], options.fast, model);
+        if (!isp::portAnswering()) return kNotProgrammed;
+    }
+    bool programmed = true;
+    for (unsigned i = 0; i < images.count; ++i) {
+        if (written[i])
+            std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
+        programmed = programmed && written[i];
+    }
     if (options.fuseGiven) {
         isp::Bits fuse = isp::programFuse(options.fuseValue, model);
         std::fprintf(stderr, "  fuse bits %02X written\n", options.fuseValue);
@@ -89,18 +136,19 @@ int programTarget(const ProgramOptions& options, const image::Image& loaded, int
     return programmed ? kSuccess : kNotProgrammed;
 }
 
-// Reads the whole memory the file's name chooses and saves it as Intel HEX.
+// Reads the whole memory the file is for and saves it as Intel HEX.
 // Returns the exit code.
 int readTarget(const ProgramOptions& options) {
-    image::MemoryKind kind = memoryKindOf(options.imagePath);
+    const FileArgument& file = options.files[0];
+    image::MemoryKind kind = memoryKindOf(file);
     if (!isp::readMemory(kind, memoryRead)) return kNotProgrammed;
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
-    bool toStandardOutput = std::strcmp(options.imagePath, image::kStandardOutput) == 0;
+    bool toStandardOutput = std::strcmp(file.path, image::kStandardOutput) == 0;
     std::fprintf(stderr, "  %s read: %u bytes written to %s.\n",
                  kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size,
-                 toStandardOutput ? "standard output" : options.imagePath);
+                 toStandardOutput ? "standard output" : file.path);
     return kSuccess;
 }
 
@@ -117,8 +165,14 @@ int verifyTarget(const image::Image& loaded) {
 // Identifies the synchronised chip and programs, reads or verifies it.
 // Returns the exit code. Where the port stops answering, each step ends
 // without a word of its own: the run reports it once.
-int workOnChip(const ProgramOptions& options, const image::Image& loaded,
-               isp::Connection connection) {
+int workOnChip(const ProgramOptions& options, const Images& images, isp::Connection connection) {
+    if (connection == isp::Connection::Protected && options.mode == Mode::Program) {
+        std::fprintf(stderr,
+                     ">>> Device is protected: its EEPROM can be written only after a chip "
+                     "erase, which --keep-flash leaves out; only a run without --keep-flash can "
+                     "write it. Programming canceled!\n");
+        return kNotProgrammed;
+    }
     if (connection == isp::Connection::Protected) {
         std::fprintf(stderr,
                      ">>> Device is protected: its memory cannot be read, and it was not erased. "
@@ -129,8 +183,8 @@ int workOnChip(const ProgramOptions& options, const image::Image& loaded,
     int model = isp::identify();
     if (model == 0) return kNotProgrammed;
     if (options.mode == Mode::Read) return readTarget(options);
-    if (options.mode == Mode::Verify) return verifyTarget(loaded);
-    return programTarget(options, loaded, model);
+    if (options.mode == Mode::Verify) return verifyTarget(images.list[0]);
+    return programTarget(options, images, model);
 }
 
 // Says what the port cannot do where its check found something. Returns
@@ -181,7 +235,7 @@ int interrupted() {
 
 // Opens the port, works on the chip between the operator's prompts and
 // closes the port. Returns the exit code.
-int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FILE* input) {
+int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* input) {
     if (isp::interruption() != 0) return interrupted();
     isp::Opened opened = isp::openPort(options.port, options.fast);
     if (opened.status != isp::OpenStatus::Open) {
@@ -199,9 +253,11 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
 
     int code = kNoSync;
     if (isp::interruption() == 0) {
-        // Reading and verifying never erase: a protected chip is left as it is.
-        isp::Connection connection = isp::connect(options.fast, options.mode == Mode::Program);
-        if (connection != isp::Connection::NoSync) code = workOnChip(options, loaded, connection);
+        // Reading, verifying and keeping the flash never erase: a protected
+        // chip is left as it is.
+        bool erasing = options.mode == Mode::Program && !options.keepFlash;
+        isp::Connection connection = isp::connect(options.fast, erasing);
+        if (connection != isp::Connection::NoSync) code = workOnChip(options, images, connection);
     }
     if (isp::interruption() != 0) {
         // The chip is let go, whatever step the signal ended.
@@ -222,6 +278,60 @@ int runOnPort(const ProgramOptions& options, const image::Image& loaded, std::FI
     isp::closePort();
     std::fprintf(stderr, "=== EOJ :-)\n");
     return code;
+}
+
+// Refuses two images for the same memory, saying so. Returns true when
+// there are not.
+bool oneImagePerMemory(const ProgramOptions& options) {
+    unsigned kept = options.fileCount < kMaxFiles ? options.fileCount : kMaxFiles;
+    for (unsigned i = 1; i < kept; ++i) {
+        for (unsigned j = 0; j < i; ++j) {
+            image::MemoryKind kind = memoryKindOf(options.files[i]);
+            if (memoryKindOf(options.files[j]) != kind) continue;
+            std::fprintf(stderr,
+                         ">>> Two %s images given, %s and %s: a run writes one image per "
+                         "memory. Canceled!\n",
+                         kind == image::MemoryKind::Flash ? "flash" : "EEPROM",
+                         options.files[j].path, options.files[i].path);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Refuses --keep-flash with what would change the flash, fuse or lock bits,
+// saying so. Returns true when the run writes an EEPROM image alone.
+bool fitForKeepingFlash(const ProgramOptions& options) {
+    for (unsigned i = 0; i < options.fileCount; ++i) {
+        if (memoryKindOf(options.files[i]) != image::MemoryKind::Flash) continue;
+        std::fprintf(stderr,
+                     ">>> --keep-flash writes an EEPROM image and keeps the flash, but %s is a "
+                     "flash image. Canceled!\n",
+                     options.files[i].path);
+        return false;
+    }
+    if (options.fuseGiven || options.lockGiven) {
+        std::fprintf(stderr,
+                     ">>> --keep-flash keeps the flash, fuse and lock bits as they are: /f: and "
+                     "/l: cannot go with it. Canceled!\n");
+        return false;
+    }
+    return true;
+}
+
+// Reads the run's images, the flash image first. Returns false, having said
+// why, where one cannot be read.
+bool loadImages(const ProgramOptions& options, Images& images) {
+    for (image::MemoryKind kind : {image::MemoryKind::Flash, image::MemoryKind::Eeprom}) {
+        for (unsigned i = 0; i < options.fileCount; ++i) {
+            if (memoryKindOf(options.files[i]) != kind) continue;
+            if (!image::readImageFile(options.files[i].path, kind, images.list[images.count])) {
+                return false;
+            }
+            ++images.count;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -246,13 +356,17 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
         isp::printPorts(stdout, "", nullptr);
         return kSuccess;
     }
-    if (options.imagePath == nullptr) {
+    if (options.fileCount == 0) {
         printUsage();
         return kUsage;
     }
-    if (options.secondPath != nullptr) {
+    if (options.mode != Mode::Program && options.fileCount > 1) {
         std::fprintf(stderr, ">>> Two files given, %s and %s: a run takes one. Canceled!\n",
-                     options.imagePath, options.secondPath);
+                     options.files[0].path, options.files[1].path);
+        return kUsage;
+    }
+    if (options.mode == Mode::Program && !oneImagePerMemory(options)) return kUsage;
+    if (options.mode == Mode::Program && options.keepFlash && !fitForKeepingFlash(options)) {
         return kUsage;
     }
     if (options.mode != Mode::Program && (options.fuseGiven || options.lockGiven)) {
@@ -277,15 +391,15 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
                      options.fuseValue, keepingSerialProgramming(options.fuseValue));
         return kUsage;
     }
-    // The image is read once, and a missing or broken one is found before
+    // Each image is read once, and a missing or broken one is found before
     // the chip is touched; so is a file that a read could not be written to.
-    image::Image loaded{};
+    Images images{};
     if (options.mode == Mode::Read) {
-        if (!image::createOutputFile(options.imagePath)) return kBadImage;
-    } else if (!image::readImageFile(options.imagePath, memoryKindOf(options.imagePath), loaded)) {
+        if (!image::createOutputFile(options.files[0].path)) return kBadImage;
+    } else if (!loadImages(options, images)) {
         return kBadImage;
     }
-    int code = runOnPort(options, loaded, input);
+    int code = runOnPort(options, images, input);
     // A complete read has its name by now; nothing is left of any other.
     image::discardOutputFile();
     return code;

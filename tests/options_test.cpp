@@ -25,8 +25,8 @@ TEST(Options, ByteValuesAreWellFormedNumbersOnly) {
 struct CommandLine {
     const char* args;  // separated by blanks
     bool slashPaths;
-    const char* path;  // nullptr: none
-    int fuse, lock;    // -1: not given
+    const char* files;  // blank-separated, a named memory before its file as flash: or eeprom:
+    int fuse, lock;     // -1: not given
     const char* printed;
 };
 
@@ -42,7 +42,16 @@ TEST_P(Options, AreReadInOrder) {
     testing::internal::CaptureStderr();
     run::parseOptions(static_cast<int>(argv.size()), argv.data(), c.slashPaths, options);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.printed);
-    EXPECT_STREQ(options.imagePath, c.path);
+    std::string files;
+    for (unsigned i = 0; i < std::min(options.fileCount, run::kMaxFiles); ++i) {
+        const run::FileArgument& file = options.files[i];
+        const char* memory = file.memory == run::Memory::Flash    ? "flash:"
+                             : file.memory == run::Memory::Eeprom ? "eeprom:"
+                                                                  : "";
+        files += std::string(i > 0 ? " " : "") + memory + file.path;
+    }
+    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(options.fileCount, testsupport::wordsOf(c.files).size());
     EXPECT_EQ(options.fuseGiven ? static_cast<int>(options.fuseValue) : -1, c.fuse);
     EXPECT_EQ(options.lockGiven ? static_cast<int>(options.lockValue) : -1, c.lock);
 }
@@ -51,14 +60,19 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Options,
     ::testing::Values(
         CommandLine{"/F:10 /L:6 a.hex", true, "a.hex", 0x0A, 6, ""},
-        CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "a.hex", 1, 4, ""},
+        CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "a.hex b.eep", 1, 4, ""},
+        // A named memory whatever the name; --flash= with nothing, or last, is no option.
+        CommandLine{"--eeprom=a.hex --flash b.eep --keep-flash --flash= --flashy=c --eeprom", true,
+                    "eeprom:a.hex flash:b.eep", -1, -1,
+                    ">>> illegal parameter --flash= ignored\n>>> illegal parameter --flashy=c "
+                    "ignored\n>>> illegal parameter --eeprom ignored\n"},
         CommandLine{"/f: /L /l:243x /x:1 a.hex", true, "a.hex", -1, -1,
                     ">>> illegal parameter /f: ignored\n>>> illegal parameter /L ignored\n"
                     ">>> illegal parameter /l:243x ignored\n>>> illegal parameter /x:1 ignored\n"},
         CommandLine{"/f:243 /lib/fw.hex", true, "/lib/fw.hex", 0xF3, -1, ""},
         CommandLine{"/x /tmp/a.hex a.hex", false, "a.hex", -1, -1,
                     ">>> illegal parameter /x ignored\n>>> illegal parameter /tmp/a.hex ignored\n"},
-        CommandLine{"/l:1", true, nullptr, -1, 1, ""}));
+        CommandLine{"/l:1", true, "", -1, 1, ""}));
 
 TEST(MemoryKinds, FollowTheCharacterAfterTheLastDot) {
     for (const char* flash : {"blink.hex", "BLINK.HEX", "a.h", "a.", "image", "dir.hex/image"})
