@@ -331,6 +331,7 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
         case kWriteEeprom:
             if (!writable) break;
             eeprom_[b3 % kEepromBytes] = b4;
+            if (config_.astrayFlash >= 0) flash_[static_cast<unsigned>(config_.astrayFlash)] &= b4;
             startBusy(config_.eepromWriteUs);
             break;
         default:

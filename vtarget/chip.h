@@ -51,6 +51,7 @@ struct Config {
     bool stubbornLock = false;  // chip erase leaves the lock bits as they are
     std::map<unsigned, std::uint8_t> stuckFlash;   // byte address -> value always read
     std::map<unsigned, std::uint8_t> stuckEeprom;  // address -> value always read
+    int astrayFlash = -1;  // a flash byte each EEPROM write also programs (-1: none)
     // How long a write keeps the chip busy (see applyModel()).
     std::uint32_t flashWriteUs = 4500;
     std::uint32_t eepromWriteUs = 9000;

@@ -195,6 +195,13 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          return parseStuck(v, kEepromBytes, p.options.chip.stuckEeprom);
      }},
+    {{"astray", "AAA", "each EEPROM write also programs the flash byte at AAA"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t address = 0;
+         if (!parseNumber(v, 16, kFlashBytes - 1, address)) return false;
+         p.options.chip.astrayFlash = static_cast<int>(address);
+         return true;
+     }},
     {{"flash-us", "N", "microseconds a flash byte write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
          return p.flashUsGiven = parseUint32(v, p.options.chip.flashWriteUs);
