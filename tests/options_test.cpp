@@ -43,15 +43,12 @@ TEST_P(Options, AreReadInOrder) {
     run::parseOptions(static_cast<int>(argv.size()), argv.data(), c.slashPaths, options);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.printed);
     std::string files;
+    const char* memories[] = {"", "flash:", "eeprom:"};  // ByName, Flash, Eeprom
     for (unsigned i = 0; i < std::min(options.fileCount, run::kMaxFiles); ++i) {
         const run::FileArgument& file = options.files[i];
-        const char* memory = file.memory == run::Memory::Flash    ? "flash:"
-                             : file.memory == run::Memory::Eeprom ? "eeprom:"
-                                                                  : "";
-        files += std::string(i > 0 ? " " : "") + memory + file.path;
+        files += (i > 0 ? " " : "") + std::string(memories[int(file.memory)]) + file.path;
     }
     EXPECT_EQ(files, c.files);
-    EXPECT_EQ(options.fileCount, testsupport::wordsOf(c.files).size());
     EXPECT_EQ(options.fuseGiven ? static_cast<int>(options.fuseValue) : -1, c.fuse);
     EXPECT_EQ(options.lockGiven ? static_cast<int>(options.lockValue) : -1, c.lock);
 }
@@ -61,11 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandLine{"/F:10 /L:6 a.hex", true, "a.hex", 0x0A, 6, ""},
         CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "a.hex b.eep", 1, 4, ""},
-        // A named memory whatever the name; --flash= with nothing, or last, is no option.
-        CommandLine{"--eeprom=a.hex --flash b.eep --keep-flash --flash= --flashy=c --eeprom", true,
-                    "eeprom:a.hex flash:b.eep", -1, -1,
-                    ">>> illegal parameter --flash= ignored\n>>> illegal parameter --flashy=c "
-                    "ignored\n>>> illegal parameter --eeprom ignored\n"},
+        // A named memory whatever the name; --flash with no file is no option.
+        CommandLine{
+            "--eeprom=a.hex --flash b.eep --flash= --flash", true, "eeprom:a.hex flash:b.eep", -1,
+            -1, ">>> illegal parameter --flash= ignored\n>>> illegal parameter --flash ignored\n"},
         CommandLine{"/f: /L /l:243x /x:1 a.hex", true, "a.hex", -1, -1,
                     ">>> illegal parameter /f: ignored\n>>> illegal parameter /L ignored\n"
                     ">>> illegal parameter /l:243x ignored\n>>> illegal parameter /x:1 ignored\n"},
