@@ -166,6 +166,7 @@ int verifyTarget(const image::Image& loaded) {
 // Returns the exit code. Where the port stops answering, each step ends
 // without a word of its own: the run reports it once.
 int workOnChip(const ProgramOptions& options, const Images& images, isp::Connection connection) {
+    // Programming leaves a protected chip as it is only with --keep-flash.
     if (connection == isp::Connection::Protected && options.mode == Mode::Program) {
         std::fprintf(stderr,
                      ">>> Device is protected: its EEPROM can be written only after a chip "
