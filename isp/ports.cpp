@@ -43,6 +43,25 @@ void sayWhy(const port::Opened& opened) {
                          "  A system console: quillet never drives one, as a break on it can "
                          "trigger the kernel's magic SysRq.\n");
             break;
+        case port::Refusal::ControllingTerminal:
+            if (facts.hasTerminal) {
+                std::fprintf(stderr,
+                             "  %s is this session's controlling terminal, whatever device that "
+                             "is: quillet never drives it. Name the port itself.\n",
+                             facts.device);
+            } else {
+                std::fprintf(stderr,
+                             "  No such device or address: %s stands for the controlling "
+                             "terminal, and this session has none.\n",
+                             facts.device);
+            }
+            break;
+        case port::Refusal::ConsoleUnchecked:
+            std::fprintf(stderr,
+                         "  The system's consoles could not be looked up (%s): quillet drives no "
+                         "port that may be one.\n",
+                         port::describe(port::Result{facts.checkError}));
+            break;
         case port::Refusal::Other:
             std::fprintf(stderr, "  Not opened: %s.\n", port::describe(opened.why));
             break;

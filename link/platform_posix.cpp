@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "link/console_posix.h"
 #include "link/interrupt.h"
 #include "link/platform.h"
 #include "link/port_claim_posix.h"
@@ -44,20 +45,47 @@ Result outcome(int returned) {
     return returned == 0 ? Result{} : failure();
 }
 
+// 0 where the device numbered device is no console; EPERM where it is one
+// (console/console_posix.h), or the errno that kept the check from looking.
+int consoleRefusal(dev_t device) {
+    console::Check check = console::check(device);
+    if (check.verdict == console::Verdict::Unknown) return check.error;
+    return check.verdict == console::Verdict::Free ? 0 : EPERM;
+}
+
+// What can be known of path without opening it, as an open raises DTR and
+// RTS: that it exists, is a character device this user may read and write,
+// and is no console under any name. Returns 0, or the errno that refuses it.
+int refusalBeforeOpen(const char* path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0) return errno;
+    if (::access(path, R_OK | W_OK) != 0) return errno;
+    if (!S_ISCHR(st.st_mode)) return ENOTTY;
+    return consoleRefusal(st.st_rdev);
+}
+
 // Makes the open port ours alone. Returns 0, or the errno that refuses it:
 // EBUSY when another program has it, EPERM for a system console.
 int claimPort(int candidate) {
     struct stat st {};
     if (::fstat(candidate, &st) != 0) return errno;
     if (!S_ISCHR(st.st_mode)) return ENOTTY;
-    if (claim::isConsole(st.st_rdev)) return EPERM;
+    // The device the terminal really is, where a name stands for another
+    // (/dev/console for the console's UART): the kernel knows it.
+    unsigned int real = 0;
+    int refusal = consoleRefusal(st.st_rdev);
+    if (refusal == 0 && ::ioctl(candidate, TIOCGDEV, &real) == 0) refusal = consoleRefusal(real);
+    if (refusal != 0) return refusal;
     // Another program's exclusive use, which root's open passes, is left as it is.
     int exclusive = 0;
     if (::ioctl(candidate, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return EBUSY;
     if (::ioctl(candidate, TIOCEXCL) != 0) return errno;
     // Exclusive before the look, so that no program opens the port after it.
     int error = 0;
-    if (claim::heldBy(st.st_rdev) != 0) {
+    pid_t holder = claim::heldBy(st.st_rdev);
+    if (holder < 0) {
+        error = errno;
+    } else if (holder != 0) {
         error = EBUSY;
     } else if (::flock(candidate, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -89,6 +117,8 @@ bool sleepNs(std::uint64_t ns) {
 
 Result open(const char* name) {
     const char* path = std::strcmp(name, "COM1:") == 0 ? QUILLET_COM1_DEVICE : name;
+    int refusal = refusalBeforeOpen(path);
+    if (refusal != 0) return Result{refusal};
     if (!claim::take(QUILLET_LOCK_DIR, path)) return failure();
     // Non-blocking so that a port waiting for carrier does not hang the open.
     int candidate = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);

@@ -35,6 +35,10 @@ pid_t ownerOf(int dir, const char* name) {
                                                                        : 0;
 }
 
+bool outOfDescriptors() {
+    return errno == EMFILE || errno == ENFILE;
+}
+
 bool alive(pid_t pid) {
     return pid != ::getpid() && (::kill(pid, 0) == 0 || errno == EPERM);
 }
@@ -46,47 +50,6 @@ bool lockNameOf(const char* path, char (&name)[NAME_MAX + 1]) {
     const char* slash = std::strrchr(device, '/');
     int length = std::snprintf(name, sizeof name, "LCK..%s", slash ? slash + 1 : device);
     return length < static_cast<int>(sizeof name);
-}
-
-// True when /proc/consoles lists device number rdev ("ttyS0 -W- (EC p a) 4:64").
-bool listedConsole(dev_t rdev) {
-    std::FILE* consoles = std::fopen("/proc/consoles", "r");
-    if (consoles == nullptr) return false;
-    bool found = false;
-    char line[256];
-    while (!found && std::fgets(line, sizeof line, consoles) != nullptr) {
-        unsigned major = 0;
-        unsigned minor = 0;
-        const char* colon = nullptr;
-        for (const char* p = line; *p != '\0'; ++p) {
-            if (*p == ':') colon = p;
-        }
-        if (colon == nullptr) continue;
-        const char* start = colon;
-        while (start > line && start[-1] >= '0' && start[-1] <= '9')
-            --start;
-        if (std::sscanf(start, "%u:%u", &major, &minor) == 2) {
-            found = makedev(major, minor) == rdev;
-        }
-    }
-    std::fclose(consoles);
-    return found;
-}
-
-// The same through sysfs, where the active consoles are listed by name.
-bool activeConsole(dev_t rdev) {
-    std::FILE* active = std::fopen("/sys/class/tty/console/active", "r");
-    if (active == nullptr) return false;
-    bool found = false;
-    char name[64];
-    while (!found && std::fscanf(active, "%63s", name) == 1) {
-        char path[80];
-        std::snprintf(path, sizeof path, "/dev/%s", name);
-        struct stat st {};
-        found = ::stat(path, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == rdev;
-    }
-    std::fclose(active);
-    return found;
 }
 
 // Writes this process's lock file as name in dir: under a name of its own
@@ -114,6 +77,8 @@ int place(int dir, const char* name) {
 bool take(const char* lockDirPath, const char* path) {
     bool named = lockNameOf(path, lockName);
     int dir = ::open(lockDirPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Out of descriptors, the lock cannot be looked at: the port is refused.
+    if (dir < 0 && (errno == EMFILE || errno == ENFILE)) return false;
     // No file can have a name that long, and no lock can be placed without the directory.
     if (!named || dir < 0) {
         if (dir >= 0) ::close(dir);
@@ -123,6 +88,12 @@ bool take(const char* lockDirPath, const char* path) {
     bool busy = true;
     for (int attempt = 0; busy && attempt < 3; ++attempt) {
         pid_t owner = ownerOf(dir, lockName);
+        if (owner == 0 && outOfDescriptors()) {
+            int error = errno;
+            ::close(dir);
+            errno = error;
+            return false;
+        }
         if (owner == 0 || (owner > 0 && alive(owner))) break;
         bool removed = owner < 0 || ::unlinkat(dir, lockName, 0) == 0 || errno == ENOENT;
         int error = removed ? place(dir, lockName) : errno;
@@ -156,7 +127,7 @@ pid_t lockedBy(const char* lockDirPath, const char* path) {
 
 pid_t heldBy(dev_t device) {
     DIR* processes = ::opendir("/proc");
-    if (processes == nullptr) return 0;
+    if (processes == nullptr) return outOfDescriptors() ? -1 : 0;
     char self[16];
     std::snprintf(self, sizeof self, "%d", static_cast<int>(::getpid()));
     pid_t holder = 0;
@@ -170,6 +141,7 @@ pid_t heldBy(dev_t device) {
         DIR* list = fds < 0 ? nullptr : ::fdopendir(fds);
         if (list == nullptr) {
             if (fds >= 0) ::close(fds);
+            if (outOfDescriptors()) holder = -1;
             continue;
         }
         // Each entry is a link to what the descriptor has open: its device
@@ -185,10 +157,6 @@ pid_t heldBy(dev_t device) {
     }
     ::closedir(processes);
     return holder;
-}
-
-bool isConsole(dev_t device) {
-    return listedConsole(device) || activeConsole(device);
 }
 
 }  // namespace claim

@@ -12,8 +12,9 @@ namespace claim {
 // (the HDB UUCP format that the FHS, section /var/lock, asks for). A lock file
 // naming a process that no longer exists is removed first. Returns false with
 // errno EBUSY when a live process holds the lock, or when the lock file names
-// no process: it may be half written. Returns true, holding nothing, when
-// lockDir is missing or no lock file can be placed there.
+// no process: it may be half written; false with EMFILE or ENFILE when no
+// descriptor is left to look with. Returns true, holding nothing, when lockDir
+// is missing or no lock file can be placed there.
 bool take(const char* lockDir, const char* path);
 
 // Removes the lock file that take() placed, if it still names this process.
@@ -25,12 +26,8 @@ pid_t lockedBy(const char* lockDir, const char* path);
 
 // A process other than this one that has a descriptor open on the character
 // device numbered device, as fuser finds it in /proc: a process of another
-// user only when this one may look into it (root may). 0 when there is none.
+// user only when this one may look into it (root may). 0 when there is none;
+// -1, errno set, when descriptors ran out before the look was done.
 pid_t heldBy(dev_t device);
-
-// True when the kernel takes the character device numbered device as a
-// console: toggling break on a serial console can fire the kernel's magic
-// SysRq, so such a port is never used.
-bool isConsole(dev_t device);
 
 }  // namespace claim

@@ -72,6 +72,8 @@ enum class Refusal {
     Permission,  // this user may not open it
     InUse,       // another program holds it
     Console,     // a system console
+    ControllingTerminal,  // /dev/tty, the session's own terminal
+    ConsoleUnchecked,     // the console check could not look: checkError says why
 };
 
 struct RefusalFacts {
@@ -81,6 +83,8 @@ struct RefusalFacts {
     bool groupMayUse;  // Permission: that group may read and write it
     long holder;       // InUse: the process holding it, where found; 0 otherwise
     char holderName[32];
+    bool hasTerminal;  // ControllingTerminal: the session has one
+    int checkError;    // ConsoleUnchecked: the errno that kept the check from looking
 };
 
 // Back end: why the port called name was refused with error, the OS's error

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/console_posix.h"
 #include "link/port_claim_posix.h"
 #include "link/ports.h"
 
@@ -130,10 +131,11 @@ void groupName(gid_t gid, char* name, std::size_t size) {
 // Whether another program holds the port or the user may not open it,
 // without opening it; device is its number (0: unknown).
 void findState(FoundPort& port, dev_t device, const char* name, const char* consoles) {
-    if ((device != 0 && claim::isConsole(device)) || listed(consoles, name)) {
+    if ((device != 0 && console::check(device).verdict == console::Verdict::Console) ||
+        listed(consoles, name)) {
         port.state = PortState::Console;
     } else if (claim::lockedBy(QUILLET_LOCK_DIR, port.name) != 0 ||
-               (device != 0 && claim::heldBy(device) != 0)) {
+               (device != 0 && claim::heldBy(device) > 0)) {
         port.state = PortState::InUse;
     } else if (::access(port.name, R_OK | W_OK) != 0 && errno == EACCES) {
         port.state = PortState::NoAccess;
@@ -187,7 +189,19 @@ RefusalFacts explainRefusal(const char* name, int error) {
     std::snprintf(facts.device, sizeof facts.device, "%s", path);
     struct stat st {};
     bool exists = ::stat(path, &st) == 0;
-    if (error == ENOENT || error == ENODEV || error == ENXIO) {
+    // The console check runs before anything else is looked at; what it
+    // found stands, whichever errno it gave.
+    console::Check check{console::Verdict::Free, 0};
+    if (exists && S_ISCHR(st.st_mode)) check = console::check(st.st_rdev);
+    if (check.verdict == console::Verdict::ControllingTerminal) {
+        facts.refusal = Refusal::ControllingTerminal;
+        facts.hasTerminal = console::hasControllingTerminal();
+    } else if (check.verdict == console::Verdict::Console) {
+        facts.refusal = Refusal::Console;
+    } else if (check.verdict == console::Verdict::Unknown) {
+        facts.refusal = Refusal::ConsoleUnchecked;
+        facts.checkError = check.error;
+    } else if (error == ENOENT || error == ENODEV || error == ENXIO) {
         facts.refusal = Refusal::Missing;
     } else if (error == EACCES) {
         facts.refusal = Refusal::Permission;
@@ -197,10 +211,10 @@ RefusalFacts explainRefusal(const char* name, int error) {
         facts.refusal = Refusal::InUse;
         pid_t holder = claim::lockedBy(QUILLET_LOCK_DIR, path);
         if (holder == 0 && exists && S_ISCHR(st.st_mode)) holder = claim::heldBy(st.st_rdev);
-        facts.holder = holder;
+        facts.holder = holder > 0 ? holder : 0;
         char comm[32];
         std::snprintf(comm, sizeof comm, "/proc/%ld/comm", facts.holder);
-        if (holder != 0) readAttribute(comm, facts.holderName, sizeof facts.holderName);
+        if (facts.holder != 0) readAttribute(comm, facts.holderName, sizeof facts.holderName);
     } else if (error == EPERM) {
         facts.refusal = Refusal::Console;
     }

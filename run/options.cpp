@@ -59,53 +59,61 @@ void takePath(const char* arg, Memory memory, ProgramOptions& options) {
     ++options.fileCount;
 }
 
-// Takes --NAME=FILE or --NAME FILE at argv[i] as a file for the memory.
-// Returns false where arg is not that option.
-bool takeMemoryOption(int argc, const char* const* argv, int& i, const char* name, Memory memory,
-                      ProgramOptions& options) {
-    const char* arg = argv[i];
-    std::size_t length = std::strlen(name);
-    if (std::strncmp(arg, name, length) != 0) return false;
-    if (arg[length] == '=' && arg[length + 1] != '\0') {
-        takePath(arg + length + 1, memory, options);
-        return true;
-    }
-    if (arg[length] != '\0' || i + 1 >= argc) return false;
-    takePath(argv[++i], memory, options);
-    return true;
+// Says what is wrong with the option arg and that --help lists them.
+// Returns false, for the parse to end with.
+bool refuse(const char* what, const char* arg) {
+    std::fprintf(stderr, ">>> %s %s (quillet --help lists the options). Canceled!\n", what, arg);
+    return false;
 }
 
-// Takes the "--" option at argv[i], and the value after it if it has one;
-// an unknown one is an illegal parameter.
-void takeLongOption(int argc, const char* const* argv, int& i, ProgramOptions& options) {
+// The options that begin with "-", each with what it does; those with a
+// value take it after "=" or as the next argument.
+struct LongOption {
+    const char* name;
+    bool takesValue;
+    void (*apply)(ProgramOptions& options, const char* value);
+};
+
+const LongOption kLongOptions[] = {
+    {"--port", true, [](ProgramOptions& o, const char* v) { o.port = v; }},
+    {"--flash", true, [](ProgramOptions& o, const char* v) { takePath(v, Memory::Flash, o); }},
+    {"--eeprom", true, [](ProgramOptions& o, const char* v) { takePath(v, Memory::Eeprom, o); }},
+    {"--keep-flash", false, [](ProgramOptions& o, const char*) { o.keepFlash = true; }},
+    {"--fast", false, [](ProgramOptions& o, const char*) { o.fast = true; }},
+    {"--allow-lockout", false, [](ProgramOptions& o, const char*) { o.allowLockout = true; }},
+    {"--list-ports", false, [](ProgramOptions& o, const char*) { o.listPorts = true; }},
+    {"--yes", false, [](ProgramOptions& o, const char*) { o.yes = true; }},
+    {"--sysroot", true, [](ProgramOptions& o, const char* v) { o.systemRoot = v; }},
+    {"--read", false, [](ProgramOptions& o, const char*) { o.reads = true; }},
+    {"--verify", false, [](ProgramOptions& o, const char*) { o.verifies = true; }},
+    // Answered before the options are read (requestOf).
+    {"--help", false, [](ProgramOptions&, const char*) {}},
+    {"-h", false, [](ProgramOptions&, const char*) {}},
+    {"-?", false, [](ProgramOptions&, const char*) {}},
+    {"--version", false, [](ProgramOptions&, const char*) {}},
+};
+
+// Takes the option at argv[i], and the argument after it where that is its
+// value. Returns false, said, for an option that is unknown or not as it
+// takes its value.
+bool takeOption(int argc, const char* const* argv, int& i, ProgramOptions& options) {
     const char* arg = argv[i];
-    if (takeMemoryOption(argc, argv, i, "--flash", Memory::Flash, options) ||
-        takeMemoryOption(argc, argv, i, "--eeprom", Memory::Eeprom, options)) {
-        return;
+    const char* equals = std::strchr(arg, '=');
+    std::size_t length =
+        equals != nullptr ? static_cast<std::size_t>(equals - arg) : std::strlen(arg);
+    for (const LongOption& option : kLongOptions) {
+        if (std::strlen(option.name) != length || std::strncmp(option.name, arg, length) != 0) {
+            continue;
+        }
+        if (!option.takesValue && equals != nullptr) return refuse("Option takes no value:", arg);
+        const char* value = nullptr;
+        if (option.takesValue)
+            value = equals != nullptr ? equals + 1 : i + 1 < argc ? argv[++i] : "";
+        if (option.takesValue && value[0] == '\0') return refuse("Option needs a value:", arg);
+        option.apply(options, value);
+        return true;
     }
-    if (std::strcmp(arg, "--keep-flash") == 0) {
-        options.keepFlash = true;
-    } else if (std::strncmp(arg, "--port=", 7) == 0 && arg[7] != '\0') {
-        options.port = arg + 7;
-    } else if (std::strcmp(arg, "--port") == 0 && i + 1 < argc) {
-        options.port = argv[++i];
-    } else if (std::strcmp(arg, "--fast") == 0) {
-        options.fast = true;
-    } else if (std::strcmp(arg, "--allow-lockout") == 0) {
-        options.allowLockout = true;
-    } else if (std::strcmp(arg, "--list-ports") == 0) {
-        options.listPorts = true;
-    } else if (std::strcmp(arg, "--yes") == 0) {
-        options.yes = true;
-    } else if (std::strncmp(arg, "--sysroot=", 10) == 0) {
-        options.systemRoot = arg + 10;
-    } else if (std::strcmp(arg, "--read") == 0) {
-        options.mode = Mode::Read;
-    } else if (std::strcmp(arg, "--verify") == 0) {
-        options.mode = Mode::Verify;
-    } else if (std::strcmp(arg, "--help") != 0 && std::strcmp(arg, "--version") != 0) {
-        std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
-    }
+    return refuse("Unknown option", arg);
 }
 
 }  // namespace
@@ -123,11 +131,32 @@ bool parseByte(const char* text, unsigned& value) {
     return readDecimal(text, value);
 }
 
-void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options) {
+Request requestOf(int argc, const char* const* argv) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--version") == 0) return Request::Version;
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
+            std::strcmp(arg, "-?") == 0) {
+            return Request::Help;
+        }
+    }
+    return Request::Run;
+}
+
+bool parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options) {
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (std::strncmp(arg, "--", 2) == 0) {
-            takeLongOption(argc, argv, i, options);
+        if (optionsEnded) {
+            takePath(arg, Memory::ByName, options);
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg[0] == '-' && arg[1] != '\0') {
+            if (!takeOption(argc, argv, i, options)) return false;
             continue;
         }
         if (arg[0] != '/') {
@@ -149,6 +178,15 @@ void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
             std::fprintf(stderr, ">>> illegal parameter %s ignored\n", arg);
         }
     }
+    if (options.reads && options.verifies) {
+        std::fprintf(stderr,
+                     ">>> Options --read and --verify exclude each other (quillet --help lists "
+                     "the options). Canceled!\n");
+        return false;
+    }
+    if (options.reads) options.mode = Mode::Read;
+    if (options.verifies) options.mode = Mode::Verify;
+    return true;
 }
 
 bool disablesReset(unsigned f) {

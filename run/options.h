@@ -36,17 +36,28 @@ struct ProgramOptions {
     bool listPorts = false;       // list the ports and end
     bool yes = false;             // the prompts answered without reading standard input
     const char* systemRoot = "";  // where the ports are looked for (link/ports.h)
+    bool reads = false;           // --read given
+    bool verifies = false;        // --verify given
 };
 
-// Fills options from argv[1] to argv[argc - 1], printing each illegal
+// What the command line asks for before any option is read: the help (--help,
+// -h, -?) or the version (--version), whichever comes first before "--".
+enum class Request { Run, Help, Version };
+Request requestOf(int argc, const char* const* argv);
+
+// Fills options from argv[1] to argv[argc - 1], printing each illegal "/"
 // parameter. With slashPaths (POSIX) an argument that begins with "/" and is
 // not a fuse or lock option may be the image path. Every path is kept in
-// files, in order. Options that begin with "--": --port=NAME (or --port
-// NAME), --fast, --allow-lockout, --list-ports, --yes, --read or --verify
-// (the last one given counts), --flash=FILE and --eeprom=FILE (or with the
-// file as the next argument), --keep-flash; and --sysroot=DIR, left out of
-// --help, with which the tests point the port list at a fake tree.
-void parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
+// files, in order. An argument that begins with "-" (but "-" alone) is an
+// option: --port=NAME (or --port NAME), --fast, --allow-lockout,
+// --list-ports, --yes, --read or --verify, --flash=FILE and --eeprom=FILE (or
+// with the file as the next argument), --keep-flash, --help, -h, -?,
+// --version; and --sysroot=DIR, left out of --help, with which the tests
+// point the port list at a fake tree. After "--" every argument is a path.
+// Returns false, having said why in one line, for an unknown option, a value
+// where an option takes none, an option without its value, or --read with
+// --verify.
+bool parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOptions& options);
 
 // Reads a byte value: blanks, then decimal with an optional sign, 0x-prefixed
 // hexadecimal or h-suffixed hexadecimal, and nothing after; kept modulo 256.

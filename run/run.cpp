@@ -57,14 +57,9 @@ void printOptions() {
                  "  --read           read the chip into the file: flash or EEPROM by its name,\n"
                  "                   or as --flash or --eeprom names it\n"
                  "  --verify         compare the chip with the image; nothing is written\n"
-                 "  --help, --version\n");
-}
-
-bool hasArgument(int argc, const char* const* argv, const char* wanted) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], wanted) == 0) return true;
-    }
-    return false;
+                 "  --help, -h, -?   this help\n"
+                 "  --version        the version, on standard output\n"
+                 "  --               what follows is a file, whatever it begins with\n");
 }
 
 // Says so where the bits that were read back differ from those written.
@@ -338,20 +333,24 @@ bool loadImages(const ProgramOptions& options, Images& images) {
 }  // namespace
 
 int entry(int argc, const char* const* argv, std::FILE* input) {
+    Request request = requestOf(argc, argv);
+    if (request == Request::Version) {
+        std::printf("quillet %s\n", QUILLET_VERSION);
+        return kSuccess;
+    }
     std::fprintf(stderr, "=== Quillet serial downloader V.R.=1.00\n");
     if (argc <= 1) {
         printUsage();
         return kUsage;
     }
-    if (hasArgument(argc, argv, "--help")) {
+    if (request == Request::Help) {
         printUsage();
         printOptions();
         return kSuccess;
     }
-    if (hasArgument(argc, argv, "--version")) return kSuccess;
 
     ProgramOptions options;
-    parseOptions(argc, argv, kSlashPaths, options);
+    if (!parseOptions(argc, argv, kSlashPaths, options)) return kUsage;
     isp::setSystemRoot(options.systemRoot);
     if (options.listPorts) {
         isp::printPorts(stdout, "", nullptr);

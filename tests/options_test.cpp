@@ -58,10 +58,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandLine{"/F:10 /L:6 a.hex", true, "a.hex", 0x0A, 6, ""},
         CommandLine{"/f=243 /lx4 /f:1 a.hex b.eep", true, "a.hex b.eep", 1, 4, ""},
-        // A named memory whatever the name; --flash with no file is no option.
-        CommandLine{
-            "--eeprom=a.hex --flash b.eep --flash= --flash", true, "eeprom:a.hex flash:b.eep", -1,
-            -1, ">>> illegal parameter --flash= ignored\n>>> illegal parameter --flash ignored\n"},
+        // A named memory whatever the name; after -- a path whatever it begins with.
+        CommandLine{"--eeprom=a.hex --flash b.eep -- -c.hex", true,
+                    "eeprom:a.hex flash:b.eep -c.hex", -1, -1, ""},
+        CommandLine{"--flash=", true, "", -1, -1,
+                    ">>> Option needs a value: --flash= (quillet --help lists the options). "
+                    "Canceled!\n"},
         CommandLine{"/f: /L /l:243x /x:1 a.hex", true, "a.hex", -1, -1,
                     ">>> illegal parameter /f: ignored\n>>> illegal parameter /L ignored\n"
                     ">>> illegal parameter /l:243x ignored\n>>> illegal parameter /x:1 ignored\n"},

@@ -25,6 +25,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -79,6 +81,9 @@ struct Real {
     decltype(::nanosleep)* nanosleep;
     decltype(::clock_nanosleep)* clockNanosleep;
     decltype(::clock_gettime)* clockGettime;
+    int (*stat)(const char*, struct stat*);
+    int (*stat64)(const char*, struct stat64*);
+    decltype(::access)* access;
 };
 
 Real real;
@@ -177,6 +182,8 @@ PortOptions portOptions(const PreloadOptions& options) {
     PortOptions port;
     port.paths.push_back(QUILLET_COM1_DEVICE);
     port.paths.insert(port.paths.end(), options.ports.begin(), options.ports.end());
+    port.numbers = options.portNumbers;
+    if (options.realDevice != 0) port.realDevice = options.realDevice;
     port.noPort = options.noPort;
     port.servePtys = options.servePtys;
     return port;
@@ -230,7 +237,8 @@ class Library {
         if (::getpid() != owner_) return;
         if (worthWriting(options_.stateOut, atExit)) {
             std::uint64_t roundTrips = ft232r_ ? ft232r_->roundTrips() : 0;
-            std::ofstream(options_.stateOut, std::ios::trunc) << stateJson(adapter_, roundTrips);
+            std::ofstream(options_.stateOut, std::ios::trunc)
+                << stateJson(adapter_, roundTrips, port_.opens());
         }
         if (worthWriting(options_.traceOut, atExit)) {
             std::ofstream out(options_.traceOut, std::ios::trunc);
@@ -257,6 +265,20 @@ class Library {
 
 namespace {
 
+// Lowers the open-file limit so that n more descriptors can be opened: a
+// shell's ulimit -n would starve the dynamic loader before the library loads.
+// A new descriptor takes the lowest free number below the limit.
+void leaveDescriptors(int n) {
+    int fd = 0;
+    for (int free = 0; free < n; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1) ++free;
+    }
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(fd);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 Library* create() {
     PreloadOptions options;
     std::string error = parsePreloadOptions(std::getenv("VTARGET"), options);
@@ -270,7 +292,9 @@ Library* create() {
         std::fflush(stdout);
         ::_exit(0);
     }
-    return new Library(options);
+    Library* made = new Library(options);
+    if (options.fdsLeft >= 0) leaveDescriptors(options.fdsLeft);
+    return made;
 }
 
 std::atomic<Library*> instance{nullptr};
@@ -318,6 +342,23 @@ int serveOrOpen(int dirfd, const char* path, int flags, mode_t mode,
     if (!made->port().serves(dirfd, path)) return passOn(dirfd, path, flags, mode);
     std::lock_guard<std::recursive_mutex> lock(made->mutex());
     return made->port().open(flags);
+}
+
+// A served path's stat: the device it stands for (served_port.h).
+template <typename Stat, typename RealStat>
+int statOrServe(const char* path, Stat* st, RealStat realStat) {
+    Library* made = library();
+    if (made == nullptr || !made->port().serves(AT_FDCWD, path)) return realStat(path, st);
+    std::lock_guard<std::recursive_mutex> lock(made->mutex());
+    struct stat served {};
+    if (made->port().stat(path, &served) != 0) return -1;
+    *st = {};
+    st->st_mode = served.st_mode;
+    st->st_nlink = served.st_nlink;
+    st->st_uid = served.st_uid;
+    st->st_gid = served.st_gid;
+    st->st_rdev = served.st_rdev;
+    return 0;
 }
 
 mode_t modeOf(int flags, va_list args) {
@@ -457,6 +498,23 @@ __attribute__((visibility("default"))) int __openat_2(int dirfd, const char* pat
 
 __attribute__((visibility("default"))) int __openat64_2(int dirfd, const char* path, int flags) {
     return vtarget::serveOrOpen(dirfd, path, flags, 0, vtarget::openAtFortified<kOpenat64_2>);
+}
+
+__attribute__((visibility("default"))) int stat(const char* path, struct stat* st) noexcept {
+    return vtarget::statOrServe(path, st, vtarget::next(vtarget::real.stat, "stat"));
+}
+
+__attribute__((visibility("default"))) int stat64(const char* path, struct stat64* st) noexcept {
+    return vtarget::statOrServe(path, st, vtarget::next(vtarget::real.stat64, "stat64"));
+}
+
+__attribute__((visibility("default"))) int access(const char* path, int mode) noexcept {
+    struct stat st {};
+    vtarget::Library* library = vtarget::library();
+    if (library == nullptr || !library->port().serves(AT_FDCWD, path)) {
+        return vtarget::next(vtarget::real.access, "access")(path, mode);
+    }
+    return stat(path, &st);
 }
 
 __attribute__((visibility("default"))) int close(int fd) {

@@ -1,5 +1,7 @@
 #include "vtarget/preload_config.h"
 
+#include <sys/sysmacros.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -46,6 +48,19 @@ bool parseUint32(const std::string& text, std::uint32_t& value) {
     std::uint64_t number = 0;
     if (!parseNumber(text, 10, UINT32_MAX, number)) return false;
     value = static_cast<std::uint32_t>(number);
+    return true;
+}
+
+// "MAJ:MIN" in decimal, as ls -l shows a device.
+bool parseDevice(const std::string& text, dev_t& device) {
+    std::size_t colon = text.find(':');
+    std::uint64_t major = 0;
+    std::uint64_t minor = 0;
+    if (colon == std::string::npos || !parseNumber(text.substr(0, colon), 10, 4095, major) ||
+        !parseNumber(text.substr(colon + 1), 10, 0xFFFFF, minor)) {
+        return false;
+    }
+    device = makedev(static_cast<unsigned>(major), static_cast<unsigned>(minor));
     return true;
 }
 
@@ -257,11 +272,27 @@ const Entry kEntries[] = {
          p.error = readContents(v, p.options.chip.eeprom);
          return !v.empty();
      }},
-    {{"port", "PATH", "a device path served besides the COM1 device (repeatable)"},
+    {{"port", "PATH",
+      "a device path served besides the COM1 device (repeatable); PATH@N:N: stat gives that "
+      "device number (240:0)"},
      [](Parse& p, const std::string& v) {
-         p.options.ports.push_back(v);
-         return !v.empty();
+         std::size_t at = v.find('@');
+         std::string path = v.substr(0, at);
+         dev_t number = 0;
+         if (at != std::string::npos && !parseDevice(v.substr(at + 1), number)) return false;
+         if (at != std::string::npos) p.options.portNumbers[path] = number;
+         p.options.ports.push_back(path);
+         return !path.empty();
      }},
+    {{"fds-left", "N", "descriptors left to open once the library has loaded (no limit)"},
+     [](Parse& p, const std::string& v) {
+         std::uint64_t n = 0;
+         if (!parseNumber(v, 10, 1000, n)) return false;
+         p.options.fdsLeft = static_cast<int>(n);
+         return true;
+     }},
+    {{"tiocgdev", "N:N", "the device number TIOCGDEV gives on the served port (240:0)"},
+     [](Parse& p, const std::string& v) { return parseDevice(v, p.options.realDevice); }},
     {{"ft232r", "[SERIAL]", "an FTDI open finds a virtual FT232R of that serial (QUILLET1)"},
      [](Parse& p, const std::string& v) {
          p.options.ft232r = true;

@@ -5,7 +5,10 @@
 // them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,10 +22,13 @@ struct PreloadOptions {
     Config chip;
     AdapterConfig adapter;
     std::vector<std::string> ports;  // served device paths besides the build's COM1 device
-    bool noPort = false;             // opening a served path fails with ENOENT
-    bool realtime = false;           // sleeps really wait; the chip follows the monotonic clock
-    bool servePtys = false;          // a pseudo-terminal slave's first line call serves it
-    bool ft232r = false;             // an FTDI open finds the virtual FT232R
+    std::map<std::string, dev_t> portNumbers;  // a served path's device number, where given
+    dev_t realDevice = 0;                      // what TIOCGDEV answers; 0: the served port's
+    int fdsLeft = -1;        // descriptors the process may still open once loaded; -1: no limit set
+    bool noPort = false;     // opening a served path fails with ENOENT
+    bool realtime = false;   // sleeps really wait; the chip follows the monotonic clock
+    bool servePtys = false;  // a pseudo-terminal slave's first line call serves it
+    bool ft232r = false;     // an FTDI open finds the virtual FT232R
     Ft232rConfig ft232rConfig;
     std::string stateOut;
     std::string traceOut;

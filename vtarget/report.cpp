@@ -36,7 +36,8 @@ std::string number(std::uint64_t value) {
 
 }  // namespace
 
-std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips) {
+std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
+                      std::uint64_t portOpens) {
     const Chip& chip = adapter.chip();
     std::uint8_t fuse = chip.fuse();
     std::uint8_t lock = chip.lock();
@@ -50,6 +51,7 @@ std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips) {
     json += field("line_calls", number(adapter.lineCalls()));
     json += field("status_reads", number(adapter.statusReads()));
     json += field("usb_round_trips", number(usbRoundTrips));
+    json += field("port_opens", number(portOpens));
     std::string counts;
     for (const auto& [kind, count] : chip.instructions())
         counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);

@@ -18,7 +18,9 @@
 
 namespace vtarget {
 
-std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips);
+// portOpens: the opens of a served path that reached the served port.
+std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
+                      std::uint64_t portOpens = 0);
 
 // The adapter's trace, a line per pin call or wait: "SCK 1", "MOSI 0",
 // "RESET 1", "MISO 0", "SLEEP 2000".

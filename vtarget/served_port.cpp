@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -38,6 +39,10 @@ int bitsOf(unsigned lines) {
 }
 
 }  // namespace
+
+dev_t virtualDevice() {
+    return makedev(240, 0);
+}
 
 bool isLineRequest(unsigned long request) {
     switch (request) {
@@ -76,6 +81,21 @@ bool ServedPort::serves(int dirfd, const char* path) const {
     return false;
 }
 
+int ServedPort::stat(const char* path, struct stat* st) const {
+    if (options_.noPort) {
+        errno = ENOENT;
+        return -1;
+    }
+    auto named = options_.numbers.find(path);
+    *st = {};
+    st->st_mode = S_IFCHR | 0660;
+    st->st_nlink = 1;
+    st->st_uid = ::getuid();
+    st->st_gid = ::getgid();
+    st->st_rdev = named != options_.numbers.end() ? named->second : virtualDevice();
+    return 0;
+}
+
 int ServedPort::open(int flags) {
     if (options_.noPort) {
         errno = ENOENT;
@@ -100,6 +120,7 @@ int ServedPort::open(int flags) {
     if (masters_.empty()) adapter_.powerUp();
     masters_[fd] = master;
     used_ = true;
+    ++opens_;
     return fd;
 }
 
@@ -122,6 +143,14 @@ int ServedPort::close(int fd) {
 int ServedPort::ioctl(int fd, unsigned long request, void* arg) {
     if (isLineRequest(request)) return lineCall(request, static_cast<int*>(arg));
     switch (request) {
+        case TIOCGDEV:
+            if (arg == nullptr) {
+                errno = EFAULT;
+                return -1;
+            }
+            // The kernel's encoding of a device number in 32 bits (new_encode_dev).
+            *static_cast<unsigned int*>(arg) = static_cast<unsigned int>(options_.realDevice);
+            return 0;
         case TIOCEXCL:
         case TIOCNXCL:
         case TIOCGEXCL:

@@ -35,6 +35,44 @@ e2e::Outcome run(const std::string& vtarget, const std::string& command) {
     return e2e::run({command, vtarget + ",port=" + kPort, {{"blink.hex", kBlink}}});
 }
 
+// The console under each of its names is refused before it is opened, by
+// the device number the path stands for; a name that the kernel resolves to
+// the console only once it is open (TIOCGDEV) is refused before any line
+// call. A console check that cannot look refuses too.
+TEST(Quillet, RefusesTheConsoleUnderEveryName) {
+    const std::string console =
+        "  A system console: quillet never drives one, as a break on it can trigger the kernel's "
+        "magic SysRq.\n";
+    const struct {
+        std::string vtarget, port, before, reason;
+        std::uint64_t opens;
+    } rows[] = {
+        {"port=/dev/console@5:1", "/dev/console", "", console, 0},
+        {"port=/dev/tty0@4:0", "/dev/tty0", "", console, 0},
+        // Without a controlling terminal, as CI runs.
+        {"port=/dev/tty@5:0", "/dev/tty", "setsid -w ",
+         "  No such device or address: /dev/tty stands for the controlling terminal, and this "
+         "session has none.\n",
+         0},
+        {"tiocgdev=5:1", kPort, "", console, 1},
+        // Descriptors enough for the backup file, not for the console list.
+        {"fds-left=1", kPort, "",
+         "  The system's consoles could not be looked up (Too many open files): quillet drives "
+         "no port that may be one.\n",
+         0},
+    };
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = run(
+            row.vtarget, row.before + QUILLET_BINARY " --port=" + row.port + " --read dump.hex");
+        EXPECT_EQ(outcome.code, 2) << row.port;
+        std::string said = kBanner + ">>>COM-port \"" + row.port +
+                           "\" not allowed! Programming canceled!\n" + row.reason;
+        EXPECT_EQ(outcome.err.substr(0, said.size()), said) << row.port;
+        EXPECT_EQ(outcome.number("port_opens"), row.opens) << row.port;
+        EXPECT_EQ(outcome.number("line_calls") + outcome.number("status_reads"), 0u);
+    }
+}
+
 // The port device opens as a terminal, exclusively and locked, and the chip
 // ends up holding the image.
 TEST(Quillet, ProgramsBlinkThroughTheSerialDevice) {
@@ -76,6 +114,12 @@ TEST(Quillet, ExitCodesReachTheShell) {
         {"adapter=ch340,break=pulse", kQuillet + " blink.hex", 2,
          "simulated (clearing it took 241 ms), so MOSI cannot be held. Programming canceled!\n"},
         {"", kQuillet + " missing.hex", 4, ">>> Error opening file missing.hex\n"},
+        // The version alone, on standard output; -? is the help.
+        {"",
+         "[ \"$(" QUILLET_BINARY " --version 2>&1 | wc -l)\" = 1 ] && " QUILLET_BINARY
+         " --version 2>/dev/null | grep -qx \"quillet [0-9.]*\"",
+         0, ""},
+        {"", QUILLET_BINARY " -? blink.hex", 0, "whatever it begins with\n"},
         // A setting the library cannot read ends the process before main: the
         // program never runs on a port the library does not stand in front of.
         {"flash-in=.", kQuillet + " blink.hex", 125, "vtarget: . is not a regular file\n"},
