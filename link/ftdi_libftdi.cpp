@@ -140,7 +140,7 @@ class Ftdi : public Transport {
 // Why libftdi refused the open, as an errno and a line for the user.
 void refusal(int code, const char* serial, ftdi_context* context, Result& why,
              const char*& advice) {
-    static char text[256];
+    static char text[320];
     if (code == -3) {
         why = Result{ENODEV};
         std::snprintf(text, sizeof text, "No FTDI FT232R or FT-X device found%s%s.",
@@ -148,9 +148,10 @@ void refusal(int code, const char* serial, ftdi_context* context, Result& why,
     } else if (code == -4 || code == -8) {
         why = Result{EACCES};
         std::snprintf(text, sizeof text,
-                      "Permission denied on the FTDI USB device: install the udev rule "
-                      "60-quillet.rules (the Debian package does; it gives the device to the "
-                      "logged-in user), then plug the device in again.");
+                      "Permission denied on the FTDI USB device: as root, copy the example "
+                      "udev rule 60-quillet.rules (/usr/share/doc/quillet/examples/) to "
+                      "/etc/udev/rules.d, put this adapter's serial number in it, run udevadm "
+                      "control --reload-rules and plug the device in again.");
     } else if (code == -5) {
         why = Result{EBUSY};
         std::snprintf(text, sizeof text, "The FTDI device is in use by another program.");
