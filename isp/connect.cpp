@@ -4,46 +4,12 @@
 #include <cstdio>
 
 #include "isp/instructions.h"
+#include "isp/models.h"
 #include "isp/session.h"
 #include "link/interrupt.h"
 #include "link/port.h"
 
 namespace isp {
-
-// The fuse bits each datasheet's Read Fuse Bits reports, of bits 5-0: the
-// ATtiny10/11 have FSTRT, RSTDISBL and CKSEL2..0 in bits 4-0; the ATtiny12
-// SPIEN, RSTDISBL and CKSEL3..0 ("8765 4321"); the ATtiny15 SPIEN, RSTDISBL
-// and CKSEL1..0 ("8765 xx43", ATtiny15L datasheet, Table 27). tWD_FLASH from
-// the "Low-voltage Serial Programming Characteristics": 4.5 ms on the
-// ATtiny12 (its ATtiny10 and 11 program only at high voltage and take it
-// too), 4.1 ms on the ATtiny15L (Table 30). tWD_EEPROM from the same
-// tables: 9 ms on the ATtiny12 (1006C, Table 28), 8.2 ms on the ATtiny15L;
-// the ATtiny10 and 11 have no EEPROM and take the ATtiny12's.
-const SupportedModel kSupportedModels[4] = {
-    {0x03, 10, "  ATTiny10 detected!\n", false, 0x1F, 4500, 9000},
-    {0x04, 11, "  ATTiny11 detected!\n", false, 0x1F, 4500, 9000},
-    {0x05, 12, "  ATTiny12 detected! Calibration byte readed = %02Xh\n", true, 0x3F, 4500, 9000},
-    {0x06, 15, "  ATTiny15 detected! Calibration byte readed = %02Xh\n", true, 0x33, 4100, 8200},
-};
-
-namespace {
-
-const SupportedModel& modelOf(int model) {
-    for (const SupportedModel& supported : kSupportedModels) {
-        if (supported.model == model) return supported;
-    }
-    return kSupportedModels[2];
-}
-
-}  // namespace
-
-unsigned flashWriteUs(int model) {
-    return modelOf(model).flashWriteUs;
-}
-
-unsigned eepromWriteUs(int model) {
-    return modelOf(model).eepromWriteUs;
-}
 
 namespace {
 
@@ -66,6 +32,17 @@ constexpr unsigned kOneKilobyte = 0x90;
 // The longest wait before a sample that connect tries.
 constexpr std::uint32_t kMaxSampleWaitUs = 16000;
 
+unsigned fuseRead = 0;
+
+// A positive pulse on RESET while SCK is low starts programming mode afresh.
+void pulseReset(waveform::Waveform& wave, const Waits& waits) {
+    using waveform::Pin;
+    waveform::drive(wave, Pin::Reset, true);
+    waveform::wait(wave, waits.pulse * kUsPerMs);
+    waveform::drive(wave, Pin::Reset, false);
+    waveform::wait(wave, waits.settle * kUsPerMs);
+}
+
 // Drives the reset sequence as one waveform.
 void reset(const Waits& waits) {
     using waveform::Pin;
@@ -74,11 +51,7 @@ void reset(const Waits& waits) {
     waveform::drive(wave, Pin::Sck, false);
     waveform::drive(wave, Pin::Reset, false);
     waveform::wait(wave, waits.power * kUsPerMs);
-    // A positive pulse on RESET while SCK is low starts programming mode afresh.
-    waveform::drive(wave, Pin::Reset, true);
-    waveform::wait(wave, waits.pulse * kUsPerMs);
-    waveform::drive(wave, Pin::Reset, false);
-    waveform::wait(wave, waits.settle * kUsPerMs);
+    pulseReset(wave, waits);
     port::exchange(wave);
 }
 
@@ -96,10 +69,9 @@ bool readsSignature() {
     return readSignatureByte(0) == kAtmel && readSignatureByte(1) == kOneKilobyte;
 }
 
-// Resets the target and sends Programming Enable until it echoes, a clock
-// slipped between attempts. Returns true when it echoed.
-bool synchronise(const Waits& waits) {
-    reset(waits);
+// Sends Programming Enable until it echoes, a clock slipped between
+// attempts. Returns true when it echoed.
+bool enable() {
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
         if (programmingEnable()) return true;
         slip();
@@ -107,7 +79,36 @@ bool synchronise(const Waits& waits) {
     return false;
 }
 
+// Resets the target and synchronises with it.
+bool synchronise(const Waits& waits) {
+    reset(waits);
+    return enable();
+}
+
+void syncError() {
+    // An interrupted run says so instead, where it ends.
+    if (interrupt::requested() == 0) {
+        std::fprintf(stderr,
+                     ">>>Sync error (possibly disconnected device). Programming canceled!\n");
+    }
+}
+
 }  // namespace
+
+unsigned fuseAtConnect() {
+    return fuseRead;
+}
+
+bool reenter(bool fast) {
+    const Waits& waits = fast ? kFastWaits : kWaits;
+    waveform::Waveform wave = port::begin();
+    waveform::drive(wave, waveform::Pin::Sck, false);
+    pulseReset(wave, waits);
+    port::exchange(wave);
+    if (enable() || !port::answering()) return true;
+    syncError();
+    return false;
+}
 
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
@@ -125,15 +126,13 @@ Connection connect(bool fast, bool eraseProtected) {
     }
     if (learning) port::setSampleWait(std::min(2 * port::sampleWait(), kMaxSampleWaitUs));
     if (!synchronised) {
-        // An interrupted run says so instead, where it ends.
-        if (interrupt::requested() == 0) {
-            std::fprintf(stderr,
-                         ">>>Sync error (possibly disconnected device). Programming canceled!\n");
-        }
+        syncError();
         return Connection::NoSync;
     }
 
-    unsigned fuse = readFuseBits();
+    fuseRead = readFuseBits();
+    // The report shows bits 5-0, as it always has.
+    unsigned fuse = fuseRead & 0x3Fu;
     unsigned lock = readLockBits();
     // Bits from a port that stopped answering were never read: the run says so.
     if (!port::answering()) return Connection::Ready;
@@ -170,7 +169,7 @@ int identify() {
             ">>> Wanted Atmel device must have exactly 1 KB flash! Programming canceled!\n");
         return 0;
     }
-    for (const SupportedModel& supported : kSupportedModels) {
+    for (const ChipModel& supported : kChipModels) {
         if (supported.signature != model) continue;
         if (supported.hasCalibration) {
             std::fprintf(stderr, supported.message, static_cast<unsigned>(readCalibrationByte()));

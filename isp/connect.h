@@ -28,22 +28,12 @@ Connection connect(bool fast, bool eraseProtected);
 // the port stopped answering (nothing printed).
 int identify();
 
-// Signature byte 2 of each supported model, with its message.
-struct SupportedModel {
-    unsigned signature;
-    int model;
-    const char* message;  // a "%02X" for the calibration byte where it is shown
-    bool hasCalibration;
-    unsigned fuseBits;       // the bits of Read Fuse Bits (5-0) that the model reports
-    unsigned flashWriteUs;   // tWD_FLASH: a flash byte's write time at the most
-    unsigned eepromWriteUs;  // tWD_EEPROM: an EEPROM byte's
-};
-extern const SupportedModel kSupportedModels[4];
+// The fuse byte as connect read it, all eight bits (0 before it was read).
+unsigned fuseAtConnect();
 
-// tWD_FLASH of the model; the ATtiny12's for another number.
-unsigned flashWriteUs(int model);
-
-// tWD_EEPROM of the model; the ATtiny12's for another number.
-unsigned eepromWriteUs(int model);
+// Starts programming mode afresh on a synchronised chip: a RESET pulse with
+// SCK low, then Programming Enable until it echoes. Returns false, the sync
+// error printed, when it never does.
+bool reenter(bool fast);
 
 }  // namespace isp

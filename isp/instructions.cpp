@@ -60,6 +60,14 @@ void chipErase() {
     send(word(0xAC, 0x9F, 0xFF, 0xFF));
 }
 
+// AC 9F FF FF, and a wait
+void chipEraseAndWait(std::uint32_t waitUs) {
+    waveform::Waveform wave = port::begin();
+    waveform::sendInstruction(wave, word(0xAC, 0x9F, 0xFF, 0xFF));
+    waveform::wait(wave, waitUs);
+    port::exchange(wave);
+}
+
 // 30 00 0i rr
 std::uint8_t readSignatureByte(unsigned i) {
     return query(word(0x30, 0x00, i & 0x03u, 0x00));
@@ -72,7 +80,7 @@ std::uint8_t readCalibrationByte() {
 
 // 50 00 00 rr
 std::uint8_t readFuseBits() {
-    return static_cast<std::uint8_t>(query(word(0x50, 0x00, 0x00, 0x00)) & 0x3Fu);
+    return query(word(0x50, 0x00, 0x00, 0x00));
 }
 
 // 58 00 00 rr
@@ -120,9 +128,9 @@ std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned
     return waveform::byteAt(port::exchange(wave), 0);
 }
 
-// AC A0 00 ff|0C
+// AC A0 00 ff
 void writeFuseBits(unsigned f) {
-    send(word(0xAC, 0xA0, 0x00, (f & 0xFFu) | 0x0Cu));
+    send(word(0xAC, 0xA0, 0x00, f));
 }
 
 // AC F9|ll 00 00

@@ -9,10 +9,13 @@ namespace isp {
 // Returns true when the target echoes 0x53 in the third byte.
 bool programmingEnable();
 void chipErase();
+// Chip Erase and a wait of waitUs, in one waveform.
+void chipEraseAndWait(std::uint32_t waitUs);
 // i: 0 manufacturer, 1 flash size, 2 model. Returns the byte.
 std::uint8_t readSignatureByte(unsigned i);
 std::uint8_t readCalibrationByte();
-// Returns bits 5-0 of the fuse byte.
+// Returns the fuse byte, all eight bits; a model reports some of them
+// (isp/models.h).
 std::uint8_t readFuseBits();
 // Returns the two lock bits in bits 2 and 1 (0x06: none programmed).
 std::uint8_t readLockBits();
@@ -32,7 +35,7 @@ std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d);
 // of waitUs, in one waveform. Returns the byte read (0 where none).
 std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned d,
                                     std::uint32_t waitUs);
-// Bits 3 and 2 always go out as 1.
+// Sends the byte f as it is; a model's own encoding is fuseByteSent()'s.
 void writeFuseBits(unsigned f);
 // Bits 2 and 1 of l; a 0 programs that lock bit.
 void writeLockBits(unsigned l);

@@ -4,6 +4,7 @@
 
 #include "isp/connect.h"
 #include "isp/instructions.h"
+#include "isp/models.h"
 #include "isp/readback.h"
 #include "isp/session.h"
 #include "link/port.h"
@@ -166,13 +167,11 @@ Bits pollBits(std::uint8_t (*read)(), unsigned wanted, unsigned mask) {
 }  // namespace
 
 Bits programFuse(unsigned f, int model) {
-    unsigned reported = 0x3F;
-    for (const SupportedModel& supported : kSupportedModels) {
-        if (supported.model == model) reported = supported.fuseBits;
-    }
-    writeFuseBits(f);
-    // Write Fuse Bits sends bits 3 and 2 as 1.
-    return pollBits(readFuseBits, (f | 0x0Cu) & reported, reported);
+    const ChipModel& m = chipModel(model);
+    unsigned sent = fuseByteSent(m, f);
+    writeFuseBits(sent);
+    // A fuse reads back at once in programming mode; it takes effect at power-up.
+    return pollBits(readFuseBits, sent & m.fuseBits, m.fuseBits);
 }
 
 Bits programLock(unsigned l) {
@@ -180,16 +179,24 @@ Bits programLock(unsigned l) {
     return pollBits(readLockBits, l & 0x06u, 0x06u);
 }
 
-void eraseChip(bool fast) {
+bool eraseChip(bool fast, int model) {
+    EraseSteps steps = chipModel(model).erase;
+    if (steps == EraseSteps::TwiceOverFF) {
+        // The first erase and the write of FF are waited out in full, never
+        // polled: a byte being written reads FF, as an erased one does.
+        chipEraseAndWait(kFastEraseMs * 1000);
+        readThenWriteFlashByte(false, 0, 0, kErased, kLongestWriteUs);
+    }
     chipErase();
     waitMs(fast ? kFastEraseMs : kEraseMs);
+    return steps != EraseSteps::ThenReenter || reenter(fast);
 }
 
 bool programImage(const image::Image& image, bool fast, int model) {
     bool verified = true;
     std::size_t offset = 0;
     Pipeline pipeline;
-    pipeline.writeUs = flashWriteUs(model);
+    pipeline.writeUs = chipModel(model).flashWriteUs;
     bool pipelined = port::batches() && image.kind == MemoryKind::Flash;
     for (unsigned n = 1; offset < image.size; ++n) {
         ImageRecord record = image::nextRecord(image, offset);
@@ -209,7 +216,7 @@ bool programImage(const image::Image& image, bool fast, int model) {
 bool updateEeprom(const image::Image& image, bool fast, int model) {
     bool verified = true;
     std::size_t offset = 0;
-    std::uint32_t waitUs = eepromWriteUs(model);
+    std::uint32_t waitUs = chipModel(model).eepromWriteUs;
     for (unsigned n = 1; offset < image.size; ++n) {
         ImageRecord record = image::nextRecord(image, offset);
         for (unsigned i = 0; i < record.count; ++i) {

@@ -6,8 +6,11 @@
 
 namespace isp {
 
-// Sends Chip Erase and waits it out: 2500 ms, or kFastEraseMs in a fast run.
-void eraseChip(bool fast);
+// Erases a chip of the model (10, 11, 12, 15) as its datasheet asks, the
+// last Chip Erase waited out for 2500 ms, or kFastEraseMs in a fast run.
+// Returns false, the sync error printed, where the chip must be entered
+// again after the erase and never echoed.
+bool eraseChip(bool fast, int model);
 
 // Writes and verifies every data byte of an erased chip, printing a progress
 // line per record; fast polls each written byte instead of waiting the same

@@ -189,18 +189,6 @@ bool parseOptions(int argc, const char* const* argv, bool slashPaths, ProgramOpt
     return true;
 }
 
-bool disablesReset(unsigned f) {
-    return (f & 0x10u) == 0;
-}
-
-bool endsSerialProgramming(unsigned f) {
-    return (f & 0x20u) != 0;
-}
-
-unsigned keepingSerialProgramming(unsigned f) {
-    return f & ~0x20u & 0xFFu;
-}
-
 image::MemoryKind memoryKindOf(const char* path) {
     const char* dot = std::strrchr(path, '.');
     if (dot == nullptr) return image::MemoryKind::Flash;

@@ -71,17 +71,4 @@ image::MemoryKind memoryKindOf(const char* path);
 // The memory of a file: the one named for it, or the one its name chooses.
 image::MemoryKind memoryKindOf(const FileArgument& file);
 
-// True when writing fuse byte f would program RSTDISBL (bit 4 of the byte
-// Write Fuse Bits sends on the ATtiny12 and ATtiny15): the reset pin then
-// becomes a port pin, and only a high-voltage programmer reaches the chip again.
-bool disablesReset(unsigned f);
-
-// True when writing fuse byte f would unprogram SPIEN (bit 5 set, on the
-// ATtiny12 and ATtiny15, the two that take low-voltage serial programming):
-// serial programming then ends for good.
-bool endsSerialProgramming(unsigned f);
-
-// f with SPIEN left programmed.
-unsigned keepingSerialProgramming(unsigned f);
-
 }  // namespace run

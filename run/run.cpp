@@ -8,6 +8,7 @@
 #include "image/writer.h"
 #include "isp/connect.h"
 #include "isp/instructions.h"
+#include "isp/models.h"
 #include "isp/ports.h"
 #include "isp/program.h"
 #include "isp/readback.h"
@@ -103,7 +104,7 @@ bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
 int programTarget(const ProgramOptions& options, const Images& images, int model) {
     if (!options.keepFlash) {
         std::fprintf(stderr, "  Erasing chip, please wait...\n");
-        isp::eraseChip(options.fast);
+        if (!isp::eraseChip(options.fast, model)) return kNoSync;
     }
     bool written[2] = {false, false};
     for (unsigned i = 0; i < images.count; ++i) {
@@ -157,6 +158,25 @@ int verifyTarget(const image::Image& loaded) {
     return matched ? kSuccess : kNotProgrammed;
 }
 
+// Says so where the fuse value given would move the identified chip to a
+// clock the board may lack. Returns true when it may be written.
+bool keepsTheClock(const ProgramOptions& options, int model) {
+    const isp::ChipModel& m = isp::chipModel(model);
+    unsigned now = isp::fuseAtConnect();
+    isp::ClockClass wanted, running;
+    if (!options.fuseGiven || options.allowLockout ||
+        !isp::changesClock(m, options.fuseValue, now) ||
+        !isp::clockClassOf(m, options.fuseValue, wanted) || !isp::clockClassOf(m, now, running)) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 ">>> Fuse bits %02X select %s on the %s (it runs on %s): without one on the board "
+                 "it stops and cannot be programmed again in circuit. Programming canceled! "
+                 "(--allow-lockout writes them anyway)\n",
+                 options.fuseValue, isp::describe(wanted), m.name, isp::describe(running));
+    return false;
+}
+
 // Identifies the synchronised chip and programs, reads or verifies it.
 // Returns the exit code. Where the port stops answering, each step ends
 // without a word of its own: the run reports it once.
@@ -180,6 +200,7 @@ int workOnChip(const ProgramOptions& options, const Images& images, isp::Connect
     if (model == 0) return kNotProgrammed;
     if (options.mode == Mode::Read) return readTarget(options);
     if (options.mode == Mode::Verify) return verifyTarget(images.list[0]);
+    if (!keepsTheClock(options, model)) return kUsage;
     return programTarget(options, images, model);
 }
 
@@ -375,7 +396,7 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
                      "write nothing. Canceled!\n");
         return kUsage;
     }
-    if (options.fuseGiven && disablesReset(options.fuseValue) && !options.allowLockout) {
+    if (options.fuseGiven && isp::disablesReset(options.fuseValue) && !options.allowLockout) {
         std::fprintf(stderr,
                      ">>> Fuse bits %02X would program RSTDISBL: the chip could then be "
                      "programmed only with high voltage. Programming canceled! (--allow-lockout "
@@ -383,12 +404,13 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
                      options.fuseValue);
         return kUsage;
     }
-    if (options.fuseGiven && endsSerialProgramming(options.fuseValue) && !options.allowLockout) {
+    if (options.fuseGiven && isp::endsSerialProgramming(options.fuseValue) &&
+        !options.allowLockout) {
         std::fprintf(stderr,
                      ">>> Fuse bits %02X would unprogram SPIEN: the chip could then be "
                      "programmed only with high voltage. Fuse bits %02X keep SPIEN programmed. "
                      "Programming canceled! (--allow-lockout writes them anyway)\n",
-                     options.fuseValue, keepingSerialProgramming(options.fuseValue));
+                     options.fuseValue, isp::keepingSerialProgramming(options.fuseValue));
         return kUsage;
     }
     // Each image is read once, and a missing or broken one is found before

@@ -8,7 +8,7 @@ namespace run {
 
 enum ExitCode : int {
     kSuccess = 0,        // image written and verified, chip read into the file, or all matched
-    kUsage = 1,          // no arguments or no image path, or options refused
+    kUsage = 1,          // no arguments or no image path, or options or a fuse value refused
     kNoPort = 2,         // the serial port cannot be opened
     kNoSync = 3,         // the target did not synchronise
     kBadImage = 4,       // the image cannot be read, or a read's file cannot be written

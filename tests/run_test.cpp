@@ -46,10 +46,18 @@ std::string hexOf(const std::string& bytes) {
 }
 const std::string kFlashHex = hexOf(kFlash);
 const std::string kLongName = std::string(251, 'n') + ".hex";
+// The ATtiny12's erase before its last: the first erase and FF written at 0000.
+constexpr unsigned kEraseStepsMs = 30 + 30;
 // The reset sequence, the erase and a settle after each of blink's 18 bytes.
-constexpr unsigned kBlinkMs = 2000 + 50 + 50 + 2500 + 18 * 10;
+constexpr unsigned kBlinkMs = 2000 + 50 + 50 + kEraseStepsMs + 2500 + 18 * 10;
 // The same in a fast run: no settle, as it polls.
-constexpr unsigned kFastMs = 25 + 1 + 25 + 30;
+constexpr unsigned kFastMs = 25 + 1 + 25 + kEraseStepsMs + 30;
+// An ATtiny15 instead: a RESET pulse after the erase, no erase steps before it.
+constexpr unsigned kTiny15Ms = kBlinkMs - kEraseStepsMs + 50 + 50;
+const std::string kClockRefused =
+    ">>> Fuse bits 5F select an external crystal or ceramic resonator on the ATtiny12 (it runs on "
+    "the internal RC oscillator): without one on the board it stops and cannot be programmed "
+    "again in circuit. Programming canceled! (--allow-lockout writes them anyway)\n";
 
 struct Ending {
     const char* name;
@@ -167,13 +175,15 @@ INSTANTIATE_TEST_SUITE_P(
                kBanner + ">>> illegal parameter /x:1 ignored\n" + kReady + kDone +
                    "  fuse bits D3 written\n  lock bits 04 written\n" + kRelease,
                kBlinkMs},
-        // Compared on the bits the ATtiny15 reports: 5, 4, 1 and 0.
+        // Compared on the bits the ATtiny15 has: 7-4, 1 and 0.
         Ending{"FuseThatDoesNotTake", "model=15,stuck-fuse=52", "/f:211 /l:0 blink.hex", 5,
                kDone +
-                   "  fuse bits D3 written\n>>> Error verifying fuse bits. waited 13 <> readed "
-                   "12\n  lock bits 00 written\n" +
+                   "  fuse bits D3 written\n>>> Error verifying fuse bits. waited d3 <> readed "
+                   "52\n  lock bits 00 written\n" +
                    kRelease,
-               kBlinkMs},
+               kTiny15Ms},
+        Ending{"ClockTheBoardMayLack", "", "/f:95 blink.hex", 1,
+               kBanner + kConnect + kLockFuse + kTiny12 + kClockRefused + kRelease, 2100},
         Ending{"FuseThatEndsSerialProgramming", "", "/f:243 blink.hex", 1,
                kBanner + ">>> Fuse bits F3 would unprogram SPIEN: the chip could then be "
                          "programmed only with high voltage. Fuse bits D3 keep SPIEN programmed. "
@@ -181,18 +191,19 @@ INSTANTIATE_TEST_SUITE_P(
                0},
         Ending{"FuseThatEndsSerialProgrammingAllowed", "", "--allow-lockout /f:243 blink.hex", 0,
                kDone + "  fuse bits F3 written\n" + kRelease, kBlinkMs},
-        Ending{"Eeprom", "", "data.eep", 0, kErasing + progress(2) + kWritten + kRelease, 4640},
+        Ending{"Eeprom", "", "data.eep", 0, kErasing + progress(2) + kWritten + kRelease,
+               4640 + kEraseStepsMs},
         Ending{"ProtectedChipErasedFirst", "lock=00", "blink.hex", 0,
                kBanner + kLocked + kTiny12 + kErasing + kDone + kRelease, kBlinkMs + 5000},
-        Ending{"LockSurvivesErase", "lock=00,stubborn-lock", "/f:31 blink.hex", 5,
+        Ending{"LockSurvivesErase", "lock=00,stubborn-lock", "/f:82 blink.hex", 5,
                kProtected + ">>> Atmel device have both lock bits on. Device type can't be " +
                    "defined." + kCanceled + kRelease,
                7100},
         Ending{"Tiny10", "model=10", "blink.hex", 0,
-               "  ATTiny10 detected!\n" + kErasing + kDone + kRelease, kBlinkMs},
+               "  ATTiny10 detected!\n" + kErasing + kDone + kRelease, kBlinkMs - kEraseStepsMs},
         Ending{"Tiny15", "model=15,calibration=4C", "blink.hex", 0,
                "  ATTiny15 detected! Calibration byte readed = 4Ch\n" + kErasing + kDone + kRelease,
-               kBlinkMs},
+               kTiny15Ms},
         Ending{"SyncAtLastAttempt", "sync=32", "blink.hex", 0, kDone + kRelease, kBlinkMs + 310},
         Ending{"NeverSynchronised", "sync=never", "blink.hex", 3, kConnect + kSyncError, 2420},
         Ending{"FuseLocksOut", "fuse=FF", "blink.hex", 3, kConnect + kSyncError, 2420},
@@ -203,18 +214,18 @@ INSTANTIATE_TEST_SUITE_P(
                2100},
         Ending{"UnsupportedModel", "signature=1E9007", "blink.hex", 5,
                ">>> This ATTiny device is not supported." + kCanceled + kRelease, 2100},
-        Ending{"StuckFlashCellIsListedAndLoadingGoesOn", "stuck=005:00", "/f:31 blink.hex", 5,
+        Ending{"StuckFlashCellIsListedAndLoadingGoesOn", "stuck=005:00", "/f:82 blink.hex", 5,
                kErasing + ">>> Error verifying flash at 0005. waited ef <> readed 00\n" +
-                   kProgress + "  fuse bits 1F written\n" + kRelease,
+                   kProgress + "  fuse bits 52 written\n" + kRelease,
                kBlinkMs},
         Ending{"EepromMismatchStopsTheLoad", "eestuck=02:00", "/l:6 data.eep", 5,
                kErasing + ">>> Error verifying EEPROM at 002.\n  lock bits 06 written\n" + kRelease,
-               4630},
-        // The chip's 1248th call is the first byte's write: 3 + 5 + 1112 + 128.
+               4630 + kEraseStepsMs},
+        // The chip's 1504th call is the first byte's write: 3 + 5 + 1112 + 3 * 128.
         Ending{
-            "PortStopsAnswering", "fail-after=1248", "/f:211 blink.hex", 5,
+            "PortStopsAnswering", "fail-after=1504", "/f:82 blink.hex", 5,
             kErasing + ">>> Port COM1: stopped answering (adapter unplugged?)." + kCanceled + kEoj,
-            4610},
+            4610 + kEraseStepsMs},
         Ending{"PortFailsBeforeSync", "fail-after=100", "blink.hex", 3, kConnect + kSyncError,
                2420},
         Ending{"Fast", "", "--fast blink.hex", 0, kBanner + kReady + kDone + kRelease, kFastMs},
@@ -340,12 +351,12 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
     EXPECT_EQ(outcome.rest, "z");
     EXPECT_EQ(std::string(target.chip.flash().begin(), target.chip.flash().begin() + 19),
               kCode + "\xFF");
-    EXPECT_EQ(target.chip.fuse(), 0xDF);
+    EXPECT_EQ(target.chip.fuse(), 0xD3);
     EXPECT_EQ(target.chip.lock(), 0x04);
     EXPECT_EQ(target.adapter.trace().back(), "RESET 1");
     // The port's check 3 calls, the reset 5, Programming Enable 144, nine
-    // queries of 120 (the fuse and lock read back), three sent instructions
-    // of 128, 248 per byte, and the release.
+    // queries of 120 (the fuse and lock read back), five sent instructions
+    // of 128 (three of them the erase), 248 per byte, and the release.
     if (fast) {
         // Every pin is driven only when its level changes, and the run takes
         // about the chip's own write times.
@@ -356,18 +367,19 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
             EXPECT_NE(last[pin], line) << "driven twice";
             last[pin] = line;
         }
-        EXPECT_LT(target.chip.nowUs(), 200000u);
+        EXPECT_LT(target.chip.nowUs(), 200000u + kEraseStepsMs * 1000);
         return;
     }
     EXPECT_EQ(target.adapter.lineCalls() + target.adapter.statusReads(),
-              3u + 5 + 144 + 9 * 120 + 3 * 128 + 18 * 248 + 1);
+              3u + 5 + 144 + 9 * 120 + 5 * 128 + 18 * 248 + 1);
     EXPECT_EQ(target.adapter.statusReads(), 1 + 8u * (1 + 9 + 18));
     const std::vector<std::string>& trace = target.adapter.trace();
     EXPECT_EQ(
         std::vector<std::string>(trace.begin(), trace.begin() + 11),
         (std::vector<std::string>{"MISO 0", "MOSI 1", "MOSI 0", "MOSI 1", "SCK 0", "RESET 0",
                                   "SLEEP 2000", "RESET 1", "SLEEP 50", "RESET 0", "SLEEP 50"}));
-    // The fuse written (DF: SPIEN programmed) keeps the chip reachable at the next open.
+    // The fuse written (D3: SPIEN programmed, the internal RC) keeps the chip
+    // reachable at the next open.
     EXPECT_EQ(testsupport::runProgram("blink.hex").code, 0);
 }
 

@@ -28,6 +28,41 @@ unsigned flashAddress(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
 
 }  // namespace
 
+Clock clockOfCksel(unsigned cksel) {
+    // 1006, Table 9: 1111-1010 crystal or ceramic resonator, 1001-1000
+    // low-frequency crystal, 0111-0101 external RC, 0100-0010 internal RC,
+    // 0001-0000 external clock.
+    static const Clock kCksel[16] = {
+        Clock::External,  Clock::External,  Clock::Rc,      Clock::Rc,
+        Clock::Rc,        Clock::ExtRc,     Clock::ExtRc,   Clock::ExtRc,
+        Clock::LfCrystal, Clock::LfCrystal, Clock::Crystal, Clock::Crystal,
+        Clock::Crystal,   Clock::Crystal,   Clock::Crystal, Clock::Crystal};
+    return kCksel[cksel & 0x0F];
+}
+
+std::uint32_t clockHz(Clock clock) {
+    // The datasheet bounds the board's sources only from above (1006, Table
+    // 26: 1, 4 and 8 MHz by supply voltage); the virtual board has a 2-MHz
+    // RC network, a 4-MHz crystal, a 4-MHz clock and a 32.768-kHz watch crystal.
+    switch (clock) {
+        case Clock::Rc:
+            return 1200000;
+        case Clock::ExtRc:
+            return 2000000;
+        case Clock::Crystal:
+        case Clock::External:
+            return 4000000;
+        case Clock::LfCrystal:
+            return 32768;
+    }
+    return 1200000;
+}
+
+const char* clockKey(Clock clock) {
+    static const char* const kKeys[] = {"rc", "ext-rc", "crystal", "lf-crystal", "external"};
+    return kKeys[static_cast<int>(clock)];
+}
+
 bool applyModel(int model, Config& config) {
     // The signature's last byte and the serial programming wait delays
     // tWD_FLASH, tWD_EEPROM and tWD_ERASE of the datasheets' "Low-voltage
@@ -53,12 +88,12 @@ bool applyModel(int model, Config& config) {
         std::uint32_t flashUs, eepromUs, eraseUs;
         std::uint32_t sckMinNs;
         std::uint8_t fuseBits;
-        bool fuseLocksOut;
+        bool fuseLocksOut, clockByFuse, eraseNeedsReset;
     } kModels[] = {
-        {10, 0x03, 4500, 9000, 9000, 1666, 0x1F, false},
-        {11, 0x04, 4500, 9000, 9000, 1666, 0x1F, false},
-        {12, 0x05, 4500, 9000, 9000, 1666, 0xFF, true},
-        {15, 0x06, 4100, 8200, 8200, 1250, 0xF3, true},
+        {10, 0x03, 4500, 9000, 9000, 1666, 0x1F, false, false, false},
+        {11, 0x04, 4500, 9000, 9000, 1666, 0x1F, false, false, false},
+        {12, 0x05, 4500, 9000, 9000, 1666, 0xFF, true, true, false},
+        {15, 0x06, 4100, 8200, 8200, 1250, 0xF3, true, false, true},
     };
     for (const auto& m : kModels) {
         if (m.model != model) continue;
@@ -69,6 +104,8 @@ bool applyModel(int model, Config& config) {
         config.sckMinNs = m.sckMinNs;
         config.fuseBits = m.fuseBits;
         config.fuseLocksOut = m.fuseLocksOut;
+        config.clockByFuse = m.clockByFuse;
+        config.eraseNeedsReset = m.eraseNeedsReset;
         return true;
     }
     return false;
@@ -79,6 +116,7 @@ Chip::Chip(const Config& config)
       flash_(config.flash),
       eeprom_(config.eeprom),
       fuse_(config.fuseStuck ? config.stuckFuse : fuseRead(config.fuse)),
+      sckMinNs_(config.sckMinNs),
       lockBits_(config.lock & kUnlocked) {
     // Each failed host attempt is 33 edges, so attempt n starts n-1 samples
     // further into the chip's 32-bit framing; start the framing that far back.
@@ -96,6 +134,15 @@ std::uint8_t Chip::fuseRead(std::uint8_t written) const {
 
 void Chip::powerUp() {
     lockedOut_ = config_.fuseLocksOut && ((fuse_ & kSpien) != 0 || (fuse_ & kRstdisbl) == 0);
+    sckMinNs_ = config_.sckMinNs;
+    if (config_.clockByFuse) {
+        Clock clock = clockOfCksel(fuse_);
+        // Without the source it was told to run on, the chip has no clock at all.
+        if (clock != Clock::Rc && clock != config_.clock) lockedOut_ = true;
+        if (clock != Clock::Rc && !config_.sckMinFixed) {
+            sckMinNs_ = static_cast<std::uint32_t>(2000000000ull / clockHz(clock));
+        }
+    }
     programming_ = false;
     miso_ = false;
     if (!reset_) onReset(false);
@@ -105,7 +152,7 @@ void Chip::setPin(Pin pin, bool level) {
     switch (pin) {
         case Pin::Sck:
             if (level != sck_) {
-                if (programming_ && sckMoved_ && now_ - sckEdgeAt_ < config_.sckMinNs) {
+                if (programming_ && sckMoved_ && now_ - sckEdgeAt_ < sckMinNs_) {
                     violations_.add("SCK pulse too short");
                 }
                 sckMoved_ = true;
@@ -136,6 +183,7 @@ void Chip::onReset(bool level) {
     miso_ = false;
     if (level) {
         programming_ = false;
+        needsReset_ = false;
         return;
     }
     // RESET falling with SCK high does not enter programming mode.
@@ -309,14 +357,30 @@ void Chip::act(Kind kind, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std
         violations_.add("write while busy");
         return;
     }
+    if (kind != kChipErase && needsReset_) {
+        // 1187, "Low-voltage Serial Programming Algorithm", step 4.
+        violations_.add("write after chip erase without a RESET pulse");
+        return;
+    }
     bool writable = lockBits_ == kUnlocked;
+    bool erasingFF =
+        kind == kWriteFlash && eraseStep_ == 1 && b4 == 0xFF && flashAddress(b1, b2, b3) == 0;
+    int step = eraseStep_;
+    eraseStep_ = erasingFF ? 2 : 0;
     switch (kind) {
-        case kChipErase:
+        case kChipErase: {
+            // 1006, "Low-voltage Serial Programming Algorithm": one byte may
+            // be written after a lone erase; here the byte at 0000 is kept.
+            std::uint8_t first = flash_[0];
             flash_.fill(0xFF);
+            if (config_.eraseWarning && step != 2) flash_[0] = first;
+            eraseStep_ = step == 2 ? 0 : 1;
             eeprom_.fill(0xFF);
             if (!config_.stubbornLock) lockBits_ = kUnlocked;
+            needsReset_ = config_.eraseNeedsReset;
             startBusy(config_.eraseUs);
             break;
+        }
         case kWriteFuse:
             if (!config_.fuseStuck) fuse_ = fuseRead(b4);
             break;

@@ -15,6 +15,11 @@
 // programming RSTDISBL in that mode "will disable future in-system
 // downloading attempts". Such an ATtiny12 or 15 (SPIEN is bit 5, RSTDISBL
 // bit 4) never enters serial programming mode, as if nothing were connected.
+//
+// An ATtiny12 runs on the clock its CKSEL3..0 (fuse bits 3-0) choose at
+// power-up (1006, Table 9): told to run on a source the board lacks, it
+// never starts, and answers nothing. Its SCK pulses must last 2 clock
+// cycles of the source it runs on.
 #pragma once
 
 #include <array>
@@ -31,6 +36,19 @@ namespace vtarget {
 using wiring::Pin;
 
 constexpr unsigned kFlashBytes = 1024;
+
+// The clock sources of a board, as CKSEL chooses them.
+enum class Clock { Rc, ExtRc, Crystal, LfCrystal, External };
+
+// The source the ATtiny12's CKSEL3..0 value (0-15) chooses.
+Clock clockOfCksel(unsigned cksel);
+
+// The virtual board's clock of each source, in Hz; the internal RC's is the
+// model's, in its SCK minimum.
+std::uint32_t clockHz(Clock clock);
+
+// The key of each source, as the preload library's clock= takes it.
+const char* clockKey(Clock clock);
 constexpr unsigned kEepromBytes = 64;
 
 // Everything a test or the preload library may configure. The defaults are an
@@ -45,6 +63,12 @@ struct Config {
     // SPIEN and RSTDISBL (bits 5 and 4) can lock serial programming out.
     std::uint8_t fuseBits = 0xFF;
     bool fuseLocksOut = true;
+    bool clockByFuse = true;       // CKSEL chooses the clock (the ATtiny12)
+    Clock clock = Clock::Rc;       // the source the board has besides the internal RC
+    bool eraseNeedsReset = false;  // writes wait for a RESET pulse after an erase (ATtiny15)
+    // The ATtiny12's erase warning: a lone Chip Erase leaves the flash byte at
+    // 0000 as it was; erased, FF written there, and erased again, it is erased.
+    bool eraseWarning = false;
     std::uint8_t lock = 0x06;   // as Read Lock Bits reports it: bits 2 and 1
     int syncAttempt = 1;        // the host's attempt (1-32) at which the echo first comes; 0 never
     bool absent = false;        // nothing connected: MISO stays low, nothing is executed
@@ -56,8 +80,10 @@ struct Config {
     std::uint32_t flashWriteUs = 4500;
     std::uint32_t eepromWriteUs = 9000;
     std::uint32_t eraseUs = 9000;
-    // The shortest SCK high or low time in programming mode, 2 tCLCL (see applyModel()).
+    // The shortest SCK high or low time in programming mode, 2 tCLCL of the
+    // internal RC (see applyModel()); of the clock the chip runs on unless fixed.
     std::uint32_t sckMinNs = 1666;
+    bool sckMinFixed = false;
     std::array<std::uint8_t, kFlashBytes> flash;    // initial contents; 0xFF by default
     std::array<std::uint8_t, kEepromBytes> eeprom;  // initial contents; 0xFF by default
     bool keepWords = false;                         // keep the decoded words in Chip::words()
@@ -141,10 +167,13 @@ class Chip {
     Config config_;
     std::array<std::uint8_t, kFlashBytes> flash_;
     std::array<std::uint8_t, kEepromBytes> eeprom_;
-    std::uint8_t fuse_;       // as Read Fuse Bits reports it
-    bool lockedOut_ = false;  // by the fuse at power-up
-    std::uint8_t lockBits_;   // bits 2 and 1; a 0 is a programmed bit
-    unsigned frameOffset_;    // samples counted in the first frame after entering
+    std::uint8_t fuse_;        // as Read Fuse Bits reports it
+    bool lockedOut_ = false;   // by the fuse at power-up
+    std::uint32_t sckMinNs_;   // of the clock chosen at power-up
+    bool needsReset_ = false;  // erased, and waiting for a RESET pulse before writes
+    int eraseStep_ = 0;        // 1 erased once; 2 erased, then FF written at 0000
+    std::uint8_t lockBits_;    // bits 2 and 1; a 0 is a programmed bit
+    unsigned frameOffset_;     // samples counted in the first frame after entering
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act

@@ -166,7 +166,10 @@ Config chipConfig(const PreloadOptions& options) {
     // In real time a pulse lasts as long as the calls between its edges
     // really take, on a pseudo-terminal far less than on a port: it tells
     // nothing of the program's pulses on hardware.
-    if (options.realtime) config.sckMinNs = 0;
+    if (options.realtime) {
+        config.sckMinNs = 0;
+        config.sckMinFixed = true;
+    }
     return config;
 }
 

@@ -160,6 +160,8 @@ const Entry kEntries[] = {
          chip.signature = model.signature;
          chip.fuseBits = model.fuseBits;
          chip.fuseLocksOut = model.fuseLocksOut;
+         chip.clockByFuse = model.clockByFuse;
+         chip.eraseNeedsReset = model.eraseNeedsReset;
          if (!p.sckMinGiven) chip.sckMinNs = model.sckMinNs;
          if (!p.flashUsGiven) chip.flashWriteUs = model.flashWriteUs;
          if (!p.eepromUsGiven) chip.eepromWriteUs = model.eepromWriteUs;
@@ -231,8 +233,22 @@ const Entry kEntries[] = {
      }},
     {{"sck-min-ns", "N", "the shortest SCK high or low time, in nanoseconds (model's)"},
      [](Parse& p, const std::string& v) {
-         return p.sckMinGiven = parseUint32(v, p.options.chip.sckMinNs);
+         return p.options.chip.sckMinFixed = p.sckMinGiven =
+                    parseUint32(v, p.options.chip.sckMinNs);
      }},
+    {{"clock", "rc|ext-rc|crystal|lf-crystal|external",
+      "the board's clock source; 12 runs on what CKSEL chooses, or not at all (rc)"},
+     [](Parse& p, const std::string& v) {
+         for (Clock clock :
+              {Clock::Rc, Clock::ExtRc, Clock::Crystal, Clock::LfCrystal, Clock::External}) {
+             if (v != clockKey(clock)) continue;
+             p.options.chip.clock = clock;
+             return true;
+         }
+         return false;
+     }},
+    {{"erase-warning", nullptr, "a lone chip erase leaves the flash byte at 000 as it was"},
+     [](Parse& p, const std::string&) { return p.options.chip.eraseWarning = true; }},
     {{"adapter", "native|ftdi|cp210x|ch340|pl2303",
       "the four keys below as the adapter's driver has them (native)"},
      applyAdapter},
