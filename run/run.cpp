@@ -43,13 +43,15 @@ void printUsage() {
 // The options beyond the usage line, for --help.
 void printOptions() {
     std::fprintf(stderr,
+                 "  /f:82            a fuse value safe on every model: the ATtiny12's factory one\n"
                  "  --port=NAME      the serial port (default COM1:; a device path on POSIX);\n"
                  "                   usb:VID:PID[:SERIAL] that USB adapter's serial port,\n"
                  "                   ftdi[:SERIAL] an FTDI chip in bit-bang mode\n"
                  "  --list-ports     list the serial ports and FTDI chips found, and end\n"
                  "  --yes            answer both prompts, without reading standard input\n"
                  "  --fast           poll the chip instead of fixed waits: same run, faster\n"
-                 "  --allow-lockout  write a fuse value that ends serial programming\n"
+                 "  --allow-lockout  write a fuse value that ends serial programming, or that\n"
+                 "                   moves an ATtiny12 to a clock its board may lack\n"
                  "  --flash FILE     an image for the flash, whatever its name\n"
                  "  --eeprom FILE    an image for the EEPROM, whatever its name; with a flash\n"
                  "                   image, both are written after one chip erase\n"

@@ -11,7 +11,8 @@ using namespace vtarget;
 namespace {
 
 constexpr std::uint32_t kEnable = 0xAC530000;
-constexpr std::uint32_t kPowerUp = 0xFFFFFFFF;  // no instruction
+constexpr std::uint32_t kPowerUp = 0xFFFFFFFF;     // no instruction
+constexpr std::uint32_t kResetPulse = 0xFFFFFFFE;  // no instruction
 
 // RESET falls with SCK at sck, and the host waits.
 void enter(Chip& chip, bool sck = false, std::uint64_t waitUs = 20000) {
@@ -116,6 +117,10 @@ TEST(Chip, SckPulsesLastAtLeastTheModelsMinimum) {
           {"model=15", true, 1250u, false},
           {"model=15", true, 1249u, true},
           {"model=15,sck-min-ns=5000", true, 4999u, true},
+          // An ATtiny12 on the board's 4-MHz crystal or 32.768-kHz crystal.
+          {"clock=crystal,fuse=5F", true, 500u, false},
+          {"clock=crystal,fuse=5F", true, 499u, true},
+          {"clock=lf-crystal,fuse=58", true, 61034u, true},
           {"", false, 0u, false}}) {
         Chip chip(configOf(settings));
         if (programming) enter(chip);
@@ -139,7 +144,7 @@ TEST(Chip, SckPulsesLastAtLeastTheModelsMinimum) {
 
 // One chip a row, of the settings given: the words in turn, gapUs apart,
 // and the bytes the last four read (00 for a write). kPowerUp powers the chip
-// up again, with RESET and SCK low.
+// up again, with RESET and SCK low; kResetPulse gives RESET a positive pulse.
 TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
     for (const auto& [settings, gapUs, words, read] :
          {// Flash cells only lose bits; 3FF is not 1FF.
@@ -167,15 +172,33 @@ TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
           {"", 20000, {0xACA000FF, 0x50000000, kPowerUp, 0x50000000}, 0x00FF00},
           {"model=15", 20000, {0xACA000C3, 0x50000000, kPowerUp, 0x50000000}, 0x00CF00},
           {"model=11", 20000, {0xACA00000, 0x50000000, kPowerUp, 0x50000000}, 0x00E0E0},
-          {"stuck-fuse=52", 20000, {0xACA000FF, kPowerUp, 0x50000000}, 0x0052}}) {
+          {"stuck-fuse=52", 20000, {0xACA000FF, kPowerUp, 0x50000000}, 0x0052},
+          // An ATtiny12 told to run on a crystal needs one on the board.
+          {"", 20000, {0xACA0005F, 0x50000000, kPowerUp, 0x50000000}, 0x005F00},
+          {"clock=crystal", 20000, {0xACA0005F, kPowerUp, 0x50000000}, 0x005F},
+          {"clock=ext-rc", 20000, {0xACA00055, kPowerUp, 0x50000000}, 0x0055},
+          {"clock=ext-rc", 20000, {0xACA00051, kPowerUp, 0x50000000}, 0x0000},
+          // With the erase warning a lone erase leaves the byte at 0000; erased,
+          // FF written there and erased again, it is erased.
+          {"erase-warning", 10000, {0x40000000, 0xAC800000, 0x20000000}, 0x000000},
+          {"erase-warning",
+           10000,
+           {0x40000000, 0xAC800000, 0x400000FF, 0xAC800000, 0x20000000},
+           0x000000FF},
+          // An erased ATtiny15 takes writes only after a RESET pulse.
+          {"model=15", 10000, {0xAC800000, 0x40000000, 0x20000000}, 0x0000FF},
+          {"model=15", 20000, {0xAC800000, kResetPulse, 0x40000000, 0x20000000}, 0x000000}}) {
         Chip chip = ready(settings);
         std::uint32_t got = 0;
         for (std::uint32_t word : words) {
             if (word == kPowerUp) chip.powerUp();
-            got = word == kPowerUp ? got : got << 8 | (transfer(chip, word) & 0xFF);
+            if (word == kResetPulse) chip.setPin(Pin::Reset, true);
+            if (word == kResetPulse) enter(chip);
+            bool instruction = word != kPowerUp && word != kResetPulse;
+            got = instruction ? got << 8 | (transfer(chip, word) & 0xFF) : got;
             chip.advanceUs(gapUs);
         }
-        EXPECT_EQ(got, read) << std::hex << words[0];
+        EXPECT_EQ(got, read) << std::hex << settings << words[0];
     }
     Chip chip = ready("");
     for (std::uint32_t word : {0x00000000u, 0xAC400000u, 0xAC600000u, 0x21000000u, 0xC8000000u})
