@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "vtarget/chip.h"
 
@@ -24,12 +25,11 @@ TEST(ChipModels, RowsAgreeWithThemselvesAndWithTheVirtualChip) {
         EXPECT_TRUE(a.clockOf == nullptr || (a.fuseBits & 0x0F) == 0x0F) << a.model;
         vtarget::Config chip;
         ASSERT_TRUE(vtarget::applyModel(a.model, chip));
-        EXPECT_EQ(chip.signature[2], a.signature);
-        EXPECT_EQ(chip.fuseBits, a.fuseBits);
-        EXPECT_EQ(chip.flashWriteUs, a.flashWriteUs);
-        EXPECT_EQ(chip.fuseLocksOut, a.spien != 0);
-        EXPECT_EQ(chip.clockByFuse, a.clockOf != nullptr);
-        EXPECT_EQ(chip.eraseNeedsReset, a.erase == isp::EraseSteps::ThenReenter);
+        EXPECT_EQ(std::tuple(chip.signature[2], chip.fuseBits, chip.flashWriteUs, chip.fuseLocksOut,
+                             chip.clockByFuse, chip.eraseNeedsReset),
+                  std::tuple(std::uint8_t(a.signature), std::uint8_t(a.fuseBits), a.flashWriteUs,
+                             a.spien != 0, a.clockOf != nullptr,
+                             a.erase == isp::EraseSteps::ThenReenter));
     }
 }
 

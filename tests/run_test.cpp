@@ -416,62 +416,38 @@ TEST_P(KeepFlash, WritesTheEepromAndLeavesTheProgram) {
 INSTANTIATE_TEST_SUITE_P(Tiny12AndTiny15, KeepFlash,
                          ::testing::Combine(::testing::Values("12", "15"), ::testing::Bool()));
 
-// A fuse value is written as the model takes it, and one that moves an
-// ATtiny12 to a clock its board lacks is refused after identification,
-// nothing erased; written anyway, the chip answers nothing at the next run.
-TEST(Run, FuseValuesAsEachModelTakesThem) {
-    testsupport::writeFile("blink.hex", kBlink);
-    const struct {
-        const char *vtarget, *args;
-        int code;
-        std::uint64_t erases;
-        unsigned fuse;
-        int next;  // the exit code of a run that follows
-    } rows[] = {
-        {"", "/f:211 blink.hex", 0, 2, 0xD3, 0},
-        {"model=15", "/f:211 blink.hex", 0, 1, 0xDF, 0},
-        {"", "/f:95 blink.hex", 1, 0, 0x52, 0},
-        {"", "--allow-lockout /f:95 blink.hex", 0, 2, 0x5F, 3},
-        {"clock=crystal", "--allow-lockout /f:95 blink.hex", 0, 2, 0x5F, 0},
-        {"clock=crystal,fuse=5F", "/f:95 blink.hex", 0, 2, 0x5F, 0},
-        {"clock=crystal,fuse=5F", "/f:82 blink.hex", 0, 2, 0x52, 0},
-        {"model=15", "/f:95 blink.hex", 0, 1, 0x5F, 0},
-    };
-    for (const auto& row : rows) {
-        testsupport::AttachedChip target(testsupport::chipOf(row.vtarget));
-        EXPECT_EQ(testsupport::runProgram(row.args).code, row.code) << row.vtarget << row.args;
-        const auto& counts = target.chip.instructions();
-        EXPECT_EQ(counts.count("chip_erase") ? counts.at("chip_erase") : 0, row.erases);
-        EXPECT_EQ(target.chip.fuse(), row.fuse);
-        EXPECT_EQ(testsupport::runProgram("blink.hex").code, row.next);
-        EXPECT_EQ(target.chip.violationCount(), 0u);
-    }
-}
-
-// The erase as each datasheet gives it, up to the image's first byte: the
-// ATtiny12 erased, FF written at 0000 and erased again (with the erase
-// warning, its byte at 0000 is erased only so), the ATtiny15 entered again
-// after its erase, the ATtiny10 erased once.
-TEST(Run, EraseAsEachDatasheetGivesIt) {
+// Each model's erase up to the image's first byte (the ATtiny12's erased,
+// FF written at 0000 and erased again, which alone erases that byte with the
+// erase warning; the ATtiny15 entered again) and its fuse byte as it takes
+// it. A value that moves an ATtiny12 to a clock its board lacks is refused,
+// nothing erased; written anyway, the chip answers no later run.
+TEST(Run, EachModelErasesAndTakesItsFuseByteAsItsDatasheetSays) {
     testsupport::writeFile("blink.hex", kBlink);
     testsupport::writeFile("zero.bin", std::string(1, '\0'));
-    const std::uint32_t kErase = 0xAC9FFFFF, kEnable = 0xAC530000, kFirst = 0x4000000A;
-    const std::pair<const char*, std::vector<std::uint32_t>> rows[] = {
-        {"erase-warning,flash-in=zero.bin", {kErase, 0x400000FF, kErase, kFirst}},
-        {"model=15", {kErase, kEnable, kFirst}},
-        {"model=10", {kErase, kFirst}},
-    };
-    for (bool fast : {false, true}) {
-        for (const auto& [vtarget, expected] : rows) {
-            testsupport::AttachedChip target(testsupport::chipOf(vtarget));
-            EXPECT_EQ(testsupport::runProgram(fast ? "--fast blink.hex" : "blink.hex").code, 0);
-            const std::vector<std::uint32_t>& words = target.chip.words();
-            auto erase = std::find(words.begin(), words.end(), kErase);
-            ASSERT_GE(words.end() - erase, static_cast<long>(expected.size())) << vtarget;
-            EXPECT_EQ(std::vector<std::uint32_t>(erase, erase + expected.size()), expected);
-            EXPECT_EQ(target.chip.flash()[0], 0x0A);
-            EXPECT_EQ(target.chip.violationCount(), 0u);
-        }
+    const std::uint32_t kErase = 0xAC9FFFFF, kFirst = 0x4000000A;
+    const std::vector<std::uint32_t> k12{kErase, 0x400000FF, kErase, kFirst},
+        k15{kErase, 0xAC530000, kFirst};
+    for (const auto& [vtarget, args, code, fuse, next, erase] :
+         {std::tuple{"erase-warning,flash-in=zero.bin", "/f:211 blink.hex", 0, 0xD3, 0, k12},
+          {"erase-warning,flash-in=zero.bin", "--fast /f:211 blink.hex", 0, 0xD3, 0, k12},
+          {"model=15", "/f:211 blink.hex", 0, 0xDF, 0, k15},
+          {"model=15", "--fast /f:95 blink.hex", 0, 0x5F, 0, k15},
+          {"model=10", "--fast blink.hex", 0, 0xF2, 0, {kErase, kFirst}},
+          {"", "/f:95 blink.hex", 1, 0x52, 0, {}},
+          {"", "--allow-lockout /f:95 blink.hex", 0, 0x5F, 3, k12},
+          {"clock=crystal", "--allow-lockout /f:95 blink.hex", 0, 0x5F, 0, k12},
+          {"clock=crystal,fuse=5F", "/f:95 blink.hex", 0, 0x5F, 0, k12},
+          {"clock=crystal,fuse=5F", "/f:82 blink.hex", 0, 0x52, 0, k12}}) {
+        testsupport::AttachedChip target(testsupport::chipOf(vtarget));
+        EXPECT_EQ(testsupport::runProgram(args).code, code) << vtarget << args;
+        const std::vector<std::uint32_t>& words = target.chip.words();
+        auto first = std::find(words.begin(), words.end(), kErase);
+        auto end = first + std::min<std::ptrdiff_t>(words.end() - first, erase.size());
+        EXPECT_EQ(std::vector<std::uint32_t>(first, end), erase) << vtarget << args;
+        EXPECT_EQ(target.chip.flash()[0], code == 0 ? 0x0A : 0xFF);
+        EXPECT_EQ(target.chip.fuse(), fuse);
+        EXPECT_EQ(testsupport::runProgram("blink.hex").code, next);
+        EXPECT_EQ(target.chip.violationCount(), 0u);
     }
 }
 
