@@ -173,9 +173,7 @@ TEST(Chip, MemoriesFollowTheLockBitsAndTheBusyTimes) {
           {"model=15", 20000, {0xACA000C3, 0x50000000, kPowerUp, 0x50000000}, 0x00CF00},
           {"model=11", 20000, {0xACA00000, 0x50000000, kPowerUp, 0x50000000}, 0x00E0E0},
           {"stuck-fuse=52", 20000, {0xACA000FF, kPowerUp, 0x50000000}, 0x0052},
-          // An ATtiny12 told to run on a crystal needs one on the board.
-          {"", 20000, {0xACA0005F, 0x50000000, kPowerUp, 0x50000000}, 0x005F00},
-          {"clock=crystal", 20000, {0xACA0005F, kPowerUp, 0x50000000}, 0x005F},
+          // An ATtiny12 told to run on an RC network or a clock needs it on the board.
           {"clock=ext-rc", 20000, {0xACA00055, kPowerUp, 0x50000000}, 0x0055},
           {"clock=ext-rc", 20000, {0xACA00051, kPowerUp, 0x50000000}, 0x0000},
           // With the erase warning a lone erase leaves the byte at 0000; erased,
