@@ -32,7 +32,8 @@ constexpr unsigned kOneKilobyte = 0x90;
 // The longest wait before a sample that connect tries.
 constexpr std::uint32_t kMaxSampleWaitUs = 16000;
 
-unsigned fuseRead = 0;
+// The fuse byte as the last connect read it.
+unsigned connectedFuse = 0;
 
 // A positive pulse on RESET while SCK is low starts programming mode afresh.
 void pulseReset(waveform::Waveform& wave, const Waits& waits) {
@@ -96,7 +97,7 @@ void syncError() {
 }  // namespace
 
 unsigned fuseAtConnect() {
-    return fuseRead;
+    return connectedFuse;
 }
 
 bool reenter(bool fast) {
@@ -130,9 +131,9 @@ Connection connect(bool fast, bool eraseProtected) {
         return Connection::NoSync;
     }
 
-    fuseRead = readFuseBits();
+    connectedFuse = readFuseBits();
     // The report shows bits 5-0, as it always has.
-    unsigned fuse = fuseRead & 0x3Fu;
+    unsigned fuse = connectedFuse & 0x3Fu;
     unsigned lock = readLockBits();
     // Bits from a port that stopped answering were never read: the run says so.
     if (!port::answering()) return Connection::Ready;

@@ -165,12 +165,13 @@ int verifyTarget(const image::Image& loaded) {
 bool keepsTheClock(const ProgramOptions& options, int model) {
     const isp::ChipModel& m = isp::chipModel(model);
     unsigned now = isp::fuseAtConnect();
-    isp::ClockClass wanted, running;
     if (!options.fuseGiven || options.allowLockout ||
-        !isp::changesClock(m, options.fuseValue, now) ||
-        !isp::clockClassOf(m, options.fuseValue, wanted) || !isp::clockClassOf(m, now, running)) {
+        !isp::changesClock(m, options.fuseValue, now)) {
         return true;
     }
+    isp::ClockClass wanted{}, running{};
+    isp::clockClassOf(m, options.fuseValue, wanted);
+    isp::clockClassOf(m, now, running);
     std::fprintf(stderr,
                  ">>> Fuse bits %02X select %s on the %s (it runs on %s): without one on the board "
                  "it stops and cannot be programmed again in circuit. Programming canceled! "

@@ -81,7 +81,10 @@ bool applyModel(int model, Config& config) {
     // bits 3 and 2 unused), the ATtiny10 and 11 five (FSTRT, RSTDISBL,
     // CKSEL2..0 in bits 4 to 0, read as "x_xx76_543x_xx" in high-voltage
     // mode), with no SPIEN and no low-voltage serial mode for RSTDISBL to
-    // lock out.
+    // lock out. Only the ATtiny12's fuse chooses its clock (1006, Table 9;
+    // the ATtiny15L's CKSEL1..0 choose start-up delays), and only the
+    // ATtiny15L asks for a RESET pulse after an erase (1187, "Low-voltage
+    // Serial Programming Algorithm", step 4).
     static const struct {
         int model;
         std::uint8_t signature;
