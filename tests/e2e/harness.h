@@ -49,8 +49,12 @@ inline std::string readFile(const fs::path& path) {
 // The sanitizer runtime wants to be loaded first; the library is.
 #ifdef QUILLET_SANITIZED
 inline const std::string kSanitizer = "ASAN_OPTIONS=verify_asan_link_order=0 ";
+// The sanitizers' runtime opens a pipe to check a pointer: a process left
+// without descriptors fails its own checks.
+constexpr bool kStarvesTheSanitizer = true;
 #else
 inline const std::string kSanitizer;
+constexpr bool kStarvesTheSanitizer = false;
 #endif
 
 // Runs the shell command in dir under the library; `timeout` ends a hang.

@@ -65,9 +65,10 @@ TEST(Quillet, RefusesTheConsoleUnderEveryName) {
          0},
     };
     for (const auto& row : rows) {
+        if (e2e::kStarvesTheSanitizer && row.vtarget.rfind("fds-left", 0) == 0) continue;
         e2e::Outcome outcome = run(
             row.vtarget, row.before + QUILLET_BINARY " --port=" + row.port + " --read dump.hex");
-        EXPECT_EQ(outcome.code, 2) << row.port;
+        EXPECT_EQ(outcome.code, 2) << row.vtarget << "\n" << outcome.err;
         std::string said = kBanner + ">>>COM-port \"" + row.port +
                            "\" not allowed! Programming canceled!\n" + row.reason;
         EXPECT_EQ(outcome.err.substr(0, said.size()), said) << row.port;
