@@ -264,3 +264,55 @@ TEST(Adapter, CostsBreaksAndStatusAsTheDriverHasThem) {
         EXPECT_EQ(got, seen) << settings;
     }
 }
+
+// Noise strikes the eligible call it names: the words the chip decodes, what
+// the host read back of the first two, and the words acted on out of the
+// host's frame, after a Programming Enable and two Read Signature Bytes. SCK
+// drive 1 moves RESET, before the chip listens; 2 and 3 are the first bit's
+// rise and fall; 63 the fall of bit 30, which ends the chip's word one edge early.
+TEST(Adapter, NoiseStrikesTheCallItNames) {
+    for (const auto& [at, seen] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"", "AC530000 30000000 30000001 / 5300 1E oof 0"},
+             {"miso:18", "AC530000 30000000 30000001 / 1300 1E oof 0"},
+             {"mosi-bit:2", "EC530000 30000000 30000001 / 0000 1E oof 0"},
+             {"mosi:1", "2C530000 30000000 30000001 / 0000 1E oof 0"},
+             {"sck-drop:3", "D8A60000 60000000 / 0000 00 oof 2"},
+             {"sck-extra:1", "AC530000 30000000 30000001 / 5300 1E oof 0"},
+             {"sck-extra:2", "D6298000 18000000 18000000 / 0000 00 oof 3"},
+             {"sck-extra:63", "AC530000 18000000 18000000 / 5300 00 oof 3"}}) {
+        PreloadOptions options;
+        std::string settings = std::string("sck-min-ns=0,noise-at=") + at;
+        ASSERT_EQ(parsePreloadOptions(*at ? settings.c_str() : "sck-min-ns=0", options), "");
+        options.chip.keepWords = true;
+        Chip chip(options.chip);
+        Adapter adapter(chip, options.adapter);
+        adapter.drive(lineBit(Line::Rts) | lineBit(Line::Dtr), 0);
+        adapter.sleep(20000000);
+        bool mosi = false;
+        auto send = [&](std::uint32_t w) {
+            std::uint32_t in = 0;
+            unsigned levels = 0;
+            for (int i = 31; i >= 0; --i) {
+                bool bit = (w >> i) & 1;
+                if (bit != mosi) adapter.setBreak(mosi = bit);
+                adapter.read(levels);
+                in = in << 1 | ((levels & lineBit(Line::Dsr)) != 0);
+                adapter.drive(lineBit(Line::Rts), lineBit(Line::Rts));
+                adapter.drive(lineBit(Line::Rts), 0);
+            }
+            return in;
+        };
+        char got[64];
+        std::uint32_t echo = send(kEnable), signature = send(0x30000000);
+        send(0x30000001);
+        std::string words;
+        for (std::uint32_t w : chip.words()) {
+            std::snprintf(got, sizeof got, "%08X ", w);
+            words += got;
+        }
+        std::snprintf(got, sizeof got, "/ %04X %02X oof %llu", echo & 0xFFFF, signature & 0xFF,
+                      static_cast<unsigned long long>(chip.outOfFrameWords()));
+        EXPECT_EQ(words + got, seen) << at;
+        EXPECT_EQ(adapter.noise().eventCount(), *at ? 1u : 0u) << at;
+    }
+}

@@ -71,7 +71,8 @@ const std::vector<AdapterPreset>& adapterPresets() {
     return presets;
 }
 
-Adapter::Adapter(Chip& chip, const AdapterConfig& config) : chip_(chip), config_(config) {}
+Adapter::Adapter(Chip& chip, const AdapterConfig& config)
+    : chip_(chip), config_(config), noise_(config.noise) {}
 
 // Every call takes its time, whether or not the adapter is still there, and
 // counts as one that succeeded unless it fails: with EIO once the adapter is
@@ -108,8 +109,36 @@ void Adapter::setLines(unsigned lines, unsigned levels) {
         bool level = (levels & bit) != 0;
         ++lineCalls_;
         pinCall(wire.name, level);
-        chip_.setPin(wire.pin, level);
+        if (wire.pin == Pin::Sck) {
+            driveSck(level);
+        } else if (wire.pin == Pin::Mosi) {
+            driveMosi(level);
+        } else {
+            chip_.setPin(wire.pin, level);
+        }
     }
+}
+
+// A rising edge the host meant is the chip's to know, dropped or not; one
+// the noise adds is not.
+void Adapter::driveSck(bool level) {
+    bool rises = level && !hostSck_;
+    hostSck_ = level;
+    bool drop = noise_.strike(NoiseKind::SckDrop, nowNs());
+    bool extra = noise_.strike(NoiseKind::SckExtra, nowNs());
+    bool flipBit = rises && noise_.strike(NoiseKind::MosiBit, nowNs());
+    if (rises) chip_.hostSample(hostMosi_);
+    if (drop) return;
+    bool mosi = chip_.pinLevel(Pin::Mosi);
+    if (flipBit) chip_.setPin(Pin::Mosi, !mosi);
+    chip_.setPin(Pin::Sck, level);
+    if (flipBit) chip_.setPin(Pin::Mosi, mosi);
+    if (extra) chip_.glitchSck();
+}
+
+void Adapter::driveMosi(bool level) {
+    hostMosi_ = level;
+    chip_.setPin(Pin::Mosi, noise_.strike(NoiseKind::Mosi, nowNs()) ? !level : level);
 }
 
 Result Adapter::setBreak(bool on) {
@@ -124,7 +153,7 @@ Result Adapter::setBreak(bool on) {
     pulseClearNs_ = pulsing_ ? nowNs() + kPulseClearNs : 0;
     ++lineCalls_;
     pinCall("MOSI", on);
-    chip_.setPin(Pin::Mosi, on);
+    driveMosi(on);
     return result;
 }
 
@@ -140,9 +169,13 @@ Result Adapter::read(unsigned& levels) {
 unsigned Adapter::lines() {
     unsigned levels = 0;
     for (const Wire& wire : kWiring) {
-        bool level = chip_.pinLevel(wire.pin);
+        // The host's own lines read as it drove them, whatever noise made of them.
+        bool level = wire.pin == Pin::Sck    ? hostSck_
+                     : wire.pin == Pin::Mosi ? hostMosi_
+                                             : chip_.pinLevel(wire.pin);
         if (!wire.fromHost) {
             level = polled_ && polledAtNs_ + config_.statusPollNs > nowNs() ? polledMiso_ : level;
+            if (noise_.strike(NoiseKind::Miso, nowNs())) level = !level;
             ++statusReads_;
             pinCall(wire.name, level);
         }
@@ -189,6 +222,7 @@ void Adapter::advance(std::uint64_t ns) {
     chip_.advanceNs(ns);
     if (pulsing_ && nowNs() >= pulseEndNs_) {
         pulsing_ = false;
+        hostMosi_ = false;
         chip_.setPin(Pin::Mosi, false);
     }
 }

@@ -19,6 +19,13 @@
 // A device that moves the lines by itself, such as the FT232R's bit-bang
 // (ft232r.h), makes its own calls (a USB transfer each) at its own cost,
 // and moves and samples the lines between them at its own times.
+//
+// With noise (noise.h), the adapter garbles what passes between the host's
+// calls and the chip's pins: the eligible call of noise-miso is a MISO read
+// (a status read, or an FT232R sample), of noise-sck-drop and noise-sck-extra
+// a drive of SCK, of noise-mosi a drive of MOSI, and of noise-mosi-bit a drive
+// of SCK that rises. The chip is told of every rising edge as the host meant
+// it, so that it can tell when its frame no longer matches the host's.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +33,7 @@
 #include <vector>
 
 #include "vtarget/chip.h"
+#include "vtarget/noise.h"
 #include "vtarget/violations.h"
 
 namespace vtarget {
@@ -71,6 +79,7 @@ struct AdapterConfig {
     bool failAfterSet = false;
     std::uint64_t failAfter = 0;  // line, break and status calls that succeed; the later ones fail
     bool trace = false;           // keep a line per pin call in Adapter::trace()
+    NoiseConfig noise;
 };
 
 // An adapter family, as its Linux driver drives it.
@@ -134,8 +143,11 @@ class Adapter {
     const std::vector<std::string>& trace() const { return trace_; }
     const Chip& chip() const { return chip_; }
     const Violations& violations() const { return violations_; }
+    const Noise& noise() const { return noise_; }
 
   private:
+    void driveSck(bool level);
+    void driveMosi(bool level);
     void pinCall(const char* name, bool level);
     void pollMiso();
 
@@ -155,6 +167,9 @@ class Adapter {
     std::uint64_t pulseEndNs_ = 0, pulseClearNs_ = 0;
     std::vector<std::string> trace_;
     Violations violations_;
+    Noise noise_;
+    // SCK and MOSI as the host drove them, whatever noise made of them.
+    bool hostSck_ = false, hostMosi_ = false;
 };
 
 }  // namespace vtarget

@@ -8,6 +8,7 @@ constexpr std::uint64_t kSettleNs = 20000000;
 constexpr std::uint8_t kUnlocked = 0x06;
 constexpr std::uint8_t kSpien = 0x20;     // unprogrammed (1): no serial programming
 constexpr std::uint8_t kRstdisbl = 0x10;  // programmed (0): RESET is an I/O pin
+constexpr std::uint32_t kEnableWord = 0xAC530000;
 
 const char* const kKindNames[] = {
     "programming_enable", "chip_erase",   "read_signature", "read_calibration",
@@ -178,6 +179,19 @@ void Chip::setPin(Pin pin, bool level) {
     }
 }
 
+void Chip::hostSample(bool mosi) {
+    if (!programming_) return;
+    hostShift_ = (hostShift_ << 1) | (mosi ? 1u : 0u);
+    hostBit_ = hostShift_ == kEnableWord ? 0 : (hostBit_ + 1) % 32;
+}
+
+void Chip::glitchSck() {
+    for (int edge = 0; edge < 2; ++edge) {
+        sck_ = !sck_;
+        onSck(sck_);
+    }
+}
+
 void Chip::advanceNs(std::uint64_t ns) {
     now_ += ns;
 }
@@ -197,6 +211,9 @@ void Chip::onReset(bool level) {
     enabled_ = config_.syncAttempt == 1;
     resetFellAt_ = now_;
     bit_ = frameOffset_;
+    // The host's frame is not known until it sends a Programming Enable.
+    hostBit_ = bit_ % 32;
+    hostShift_ = 0;
     shift_ = 0;
     output_ = 0;
 }
@@ -290,12 +307,17 @@ void Chip::execute(std::uint32_t word) {
     bool enable = b1 == 0xAC && b2 == 0x53;
     if (enable && config_.syncAttempt != 0) enabled_ = true;
     if (!enabled_) return;
+    bool outOfFrame = hostBit_ != 0;
+    outOfFrameWords_ += outOfFrame;
+    outOfFrameRun_ = outOfFrame ? outOfFrameRun_ + 1 : 0;
+    if (outOfFrameRun_ > outOfFrameRunMax_) outOfFrameRunMax_ = outOfFrameRun_;
     Kind kind;
     if (!decode(b1, b2, kind)) {
         ++unknown_;
         return;
     }
     ++counts_[kind];
+    outOfFrameCounts_[kind] += outOfFrame;
     act(kind, b1, b2, b3, b4);
 }
 
@@ -446,6 +468,14 @@ const std::map<std::string, std::uint64_t>& Chip::instructions() const {
         if (counts_[k] != 0) instructions_[kKindNames[k]] = counts_[k];
     }
     return instructions_;
+}
+
+std::map<std::string, std::uint64_t> Chip::outOfFrameInstructions() const {
+    std::map<std::string, std::uint64_t> counts;
+    for (int k = 0; k < kKinds; ++k) {
+        if (outOfFrameCounts_[k] != 0) counts[kKindNames[k]] = outOfFrameCounts_[k];
+    }
+    return counts;
 }
 
 const std::vector<std::string>& Chip::violations() const {

@@ -20,6 +20,13 @@
 // power-up (1006, Table 9): told to run on a source the board lacks, it
 // never starts, and answers nothing. Its SCK pulses must last 2 clock
 // cycles of the source it runs on.
+//
+// The chip also keeps the host's frame, to tell when it has lost it: the
+// adapter reports each rising SCK edge the host meant (hostSample()), which
+// noise may have dropped or doubled on its way to the pin. The host's words
+// start where it last completed a Programming Enable (AC 53 00 00, which no
+// host sends but at a word's start) and follow every 32 edges; a word the
+// chip acts on while its own framing ends elsewhere was clocked out of frame.
 #pragma once
 
 #include <array>
@@ -107,6 +114,12 @@ class Chip {
     // Time passes: a sleep, the cost of a call, a device's sample clock, or real time.
     void advanceNs(std::uint64_t ns);
     void advanceUs(std::uint64_t us) { advanceNs(us * 1000); }
+    // A rising SCK edge as the host meant it, with MOSI as the host drove it;
+    // reported before the edge reaches the pin, if it does.
+    void hostSample(bool mosi);
+    // Noise clocks SCK up and down once more: one more sample than asked,
+    // too short for the SCK minimum, which it does not count against the host.
+    void glitchSck();
     // The supply comes on (again): the fuse byte takes effect, and the chip is
     // out of programming mode unless RESET and SCK are low, the datasheets'
     // way in at power-up. A constructed chip has just powered up.
@@ -133,6 +146,11 @@ class Chip {
     // The complete 32-bit words the chip has decoded, in order (framed as the
     // chip frames them); kept only with Config::keepWords.
     const std::vector<std::uint32_t>& words() const;
+    // Words the chip acted on (decoded or not) while its framing differed
+    // from the host's: in all, and the most in a row; and those it executed, by kind.
+    std::uint64_t outOfFrameWords() const { return outOfFrameWords_; }
+    std::uint64_t outOfFrameRunMax() const { return outOfFrameRunMax_; }
+    std::map<std::string, std::uint64_t> outOfFrameInstructions() const;
 
   private:
     enum Kind {
@@ -184,7 +202,10 @@ class Chip {
     std::uint32_t shift_ = 0;   // bits sampled so far
     std::uint32_t output_ = 0;  // the frame's output word, MSB first
     std::uint64_t unknown_ = 0;
-    std::array<std::uint64_t, kKinds> counts_{};
+    std::array<std::uint64_t, kKinds> counts_{}, outOfFrameCounts_{};
+    std::uint32_t hostShift_ = 0;  // the host's last 32 bits
+    unsigned hostBit_ = 0;         // the host's edges since its last word began, mod 32
+    std::uint64_t outOfFrameWords_ = 0, outOfFrameRun_ = 0, outOfFrameRunMax_ = 0;
     // Built from counts_ when asked for, so counting never allocates.
     mutable std::map<std::string, std::uint64_t> instructions_;
     Violations violations_;

@@ -2,6 +2,7 @@
 
 #include <sys/sysmacros.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -95,6 +96,33 @@ std::string readContents(const std::string& path, std::array<std::uint8_t, N>& m
         memory[i] = static_cast<std::uint8_t>(bytes[i]);
     }
     return "";
+}
+
+// A probability, 0 to 1, as a decimal or in scientific notation: 1e-4.
+bool parseProbability(const std::string& text, double& p) {
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    p = std::strtod(text.c_str(), &end);
+    return *end == '\0' && p >= 0 && p <= 1;
+}
+
+bool parseNoise(const std::string& text, NoiseKind kind, NoiseConfig& noise) {
+    return parseProbability(text, noise.probability[static_cast<std::size_t>(kind)]);
+}
+
+// "KIND:N": the N-th eligible call of a kind, from 1.
+bool parseNoiseAt(const std::string& text, NoiseConfig& noise) {
+    std::size_t colon = text.find(':');
+    NoiseKind kind;
+    std::uint64_t call = 0;
+    if (colon == std::string::npos || !noiseKindOf(text.substr(0, colon), kind) ||
+        !parseNumber(text.substr(colon + 1), 10, UINT64_MAX / 16, call) || call == 0) {
+        return false;
+    }
+    noise.at.insert({kind, call});
+    return true;
 }
 
 // The longest serial number an FTDI chip's EEPROM holds.
@@ -276,6 +304,34 @@ const Entry kEntries[] = {
          AdapterConfig& adapter = p.options.adapter;
          return adapter.failAfterSet = parseNumber(v, 10, UINT64_MAX / 2, adapter.failAfter);
      }},
+    {{"noise-seed", "N", "the seed of the noise's random draws (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNumber(v, 10, UINT64_MAX / 16, p.options.adapter.noise.seed);
+     }},
+    {{"noise-miso", "P", "chance a MISO read (an FT232R sample) reads inverted (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNoise(v, NoiseKind::Miso, p.options.adapter.noise);
+     }},
+    {{"noise-sck-drop", "P", "chance an SCK drive does not reach the chip (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNoise(v, NoiseKind::SckDrop, p.options.adapter.noise);
+     }},
+    {{"noise-sck-extra", "P", "chance an SCK drive clocks one edge more (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNoise(v, NoiseKind::SckExtra, p.options.adapter.noise);
+     }},
+    {{"noise-mosi", "P", "chance a MOSI drive arrives inverted, until the next (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNoise(v, NoiseKind::Mosi, p.options.adapter.noise);
+     }},
+    {{"noise-mosi-bit", "P", "chance MOSI is inverted around one rising SCK drive (0)"},
+     [](Parse& p, const std::string& v) {
+         return parseNoise(v, NoiseKind::MosiBit, p.options.adapter.noise);
+     }},
+    {{"noise-at", "KIND:N",
+      "an event at the kind's N-th eligible call (miso, sck-drop, sck-extra, mosi, "
+      "mosi-bit); more KIND:N items may follow"},
+     [](Parse& p, const std::string& v) { return parseNoiseAt(v, p.options.adapter.noise); }},
     {{"realtime", nullptr, "sleeps really wait, calls cost nothing, SCK pulses go unchecked"},
      [](Parse& p, const std::string&) { return p.options.realtime = true; }},
     {{"flash-in", "PATH", "the flash's first bytes, raw, from a regular file"},
@@ -368,6 +424,7 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
     Parse parse(options);
     std::string all(text);
     std::size_t start = 0;
+    std::string lastKey;
     while (start <= all.size()) {
         std::size_t end = all.find(',', start);
         if (end == std::string::npos) end = all.size();
@@ -378,6 +435,13 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
         bool hasValue = equals != std::string::npos;
         std::string key = item.substr(0, equals);
         std::string value = hasValue ? item.substr(equals + 1) : "";
+        // noise-at=miso:17,sck-drop:900: the items after it carry its values.
+        if (!hasValue && lastKey == "noise-at" && item.find(':') != std::string::npos) {
+            key = lastKey;
+            value = item;
+            hasValue = true;
+        }
+        lastKey = key;
         const Entry* entry = nullptr;
         for (const Entry& candidate : kEntries) {
             if (key == candidate.key.name) entry = &candidate;

@@ -57,6 +57,28 @@ std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
         counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
     json += field("instructions", "{" + counts + "}");
     json += field("unknown_instructions", number(chip.unknownInstructions()));
+    std::string framed;
+    for (const auto& [kind, count] : chip.outOfFrameInstructions())
+        framed += (framed.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
+    json += field("out_of_frame_words", number(chip.outOfFrameWords()));
+    json += field("out_of_frame_run_max", number(chip.outOfFrameRunMax()));
+    json += field("out_of_frame_instructions", "{" + framed + "}");
+    const Noise& noise = adapter.noise();
+    std::string calls, events;
+    for (std::size_t k = 0; k < kNoiseKinds; ++k) {
+        auto kind = static_cast<NoiseKind>(k);
+        calls += (calls.empty() ? "" : ", ") + quoted(noiseKindName(kind)) + ": " +
+                 number(noise.calls(kind));
+    }
+    for (const NoiseEvent& event : noise.events()) {
+        events += std::string(events.empty() ? "" : ",") +
+                  "\n    {\"kind\": " + quoted(noiseKindName(event.kind)) +
+                  ", \"call\": " + number(event.call) + ", \"virtual_ns\": " + number(event.ns) +
+                  "}";
+    }
+    json += field("noise_calls", "{" + calls + "}");
+    json += field("noise_event_count", number(noise.eventCount()));
+    json += field("noise_events", "[" + events + (events.empty() ? "]" : "\n  ]"));
     json += field("violation_count", number(chip.violationCount() + adapter.violations().count()));
     std::vector<std::string> kept = chip.violations();
     kept.insert(kept.end(), adapter.violations().kept().begin(), adapter.violations().kept().end());

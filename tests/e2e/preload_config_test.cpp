@@ -22,16 +22,16 @@ std::pair<std::string, vtarget::PreloadOptions> parse(const std::string& text) {
 }
 
 // Every key is in the help and reads a value written as the help writes it:
-// its last choice, digits for the letters (X and V lowercase hexadecimal),
+// its last choice, digits for the letters (X and V lowercase hexadecimal, P 1),
 // an empty file for PATH, nothing for a flag. An empty value is refused.
 TEST(PreloadConfig, EveryKeyReadsTheValueItsHelpShows) {
     for (const vtarget::PreloadKey& key : vtarget::preloadKeys()) {
         std::string name = key.name, value = key.value ? key.value : "";
         EXPECT_NE(vtarget::preloadHelp().find("\n  " + name), std::string::npos) << name;
         bool path = value == "PATH";
-        value = value.substr(value.rfind('|') + 1);
+        value = value == "KIND:N" ? "mosi-bit:N" : value.substr(value.rfind('|') + 1);
         for (char& c : value)
-            c = c == 'A' ? '1' : c == 'N' ? '9' : c == 'X' || c == 'V' ? 'f' : c;
+            c = c == 'A' || c == 'P' ? '1' : c == 'N' ? '9' : c == 'X' || c == 'V' ? 'f' : c;
         if (path) value = files.dir + "/empty";
         EXPECT_EQ(parse(key.value ? name + "=" + value : name).first, "") << value;
         EXPECT_EQ(parse(name + "=").first, "bad value '' for " + name);
@@ -54,7 +54,11 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
         {"lock=01", "bad value '01' for lock"},
         {"stuck=400:00", "bad value '400:00' for stuck"},
         {"eeprom-in=" + big, big + " is larger than 64 bytes"},
-        {"flash-in=/dev/zero", "/dev/zero is not a regular file"}};
+        {"flash-in=/dev/zero", "/dev/zero is not a regular file"},
+        {"noise-miso=1.5", "bad value '1.5' for noise-miso"},
+        {"noise-at=miso:3,sck-drop:0", "bad value 'sck-drop:0' for noise-at"},
+        {"noise-at=miso:3,clock:2", "bad value 'clock:2' for noise-at"},
+        {"noise-mosi=1e-3,noise-at=miso:3,sck-drop:9,model=15", "6 4100 8200 8200 2000 255 255"}};
     for (const auto& [text, expected] : rows) {
         auto [error, options] = parse(text);
         const vtarget::Config& c = options.chip;
