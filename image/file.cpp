@@ -83,6 +83,20 @@ bool createOutputFile(const char* path) {
         cancelOutput("creating", path);
         return false;
     }
+    if (kind == output::Kind::ForeignLink) {
+        std::fprintf(stderr,
+                     ">>> Error in file %s: %s is a symbolic link of %s, and only links of "
+                     "yours or root's are followed. Reading canceled!\n",
+                     path, output::refusedName(), output::refusedOwner());
+        return false;
+    }
+    if (kind == output::Kind::Unreplaceable) {
+        std::fprintf(stderr,
+                     ">>> Error in file %s: %s belongs to %s, in a sticky directory where only "
+                     "its owner may replace it. Reading canceled!\n",
+                     path, output::refusedName(), output::refusedOwner());
+        return false;
+    }
     if (kind != output::Kind::Missing && kind != output::Kind::Regular) {
         std::fprintf(stderr, ">>> Error in file %s: %s, not a regular file. Reading canceled!\n",
                      path, describe(kind));

@@ -22,9 +22,10 @@ bool readImageFile(const char* path, MemoryKind kind, Image& image);
 constexpr char kStandardOutput[] = "-";
 
 // Prepares the file a read is written to: refuses a path that names anything
-// but a regular file (links followed) or nothing, and creates a temporary
-// file of a unique name beside it; an earlier file at path stays as it is
-// until the read is complete. kStandardOutput needs nothing. Returns true
+// but a regular file or nothing (links of this user or root followed, any
+// other refused), or a file that this user may not replace, and creates a
+// temporary file of a random name beside it; an earlier file at path stays
+// as it is until the read is complete. kStandardOutput needs nothing. Returns true
 // when ready; otherwise prints why and returns false.
 bool createOutputFile(const char* path);
 

@@ -8,27 +8,46 @@
 
 namespace image::output {
 
-// What a name stands for, links followed.
-enum class Kind { Missing, Regular, Directory, Device, Fifo, Other, BrokenLink };
+// What a name stands for, links followed. ForeignLink: a link of another
+// user, which is not followed. Unreplaceable: a file that this user may not
+// replace in its directory (another user's, where the directory is sticky).
+enum class Kind {
+    Missing,
+    Regular,
+    Directory,
+    Device,
+    Fifo,
+    Other,
+    BrokenLink,
+    ForeignLink,
+    Unreplaceable
+};
 
-// Looks at path, following links, and remembers the file the backup is to
-// replace: the one a link leads to, so that the link stays, or path itself.
-// Returns false when the system cannot tell.
+// Looks at path, following only links of this user's or the system's own,
+// and remembers the file the backup is to replace: the one a link leads to,
+// so that the link stays, or path itself. Returns false when the system
+// cannot tell.
 bool inspect(const char* path, Kind& kind);
 
-// Creates a new file of a unique short name beside the remembered one,
-// exclusively, so that no existing name is ever opened. It gets the
-// permissions of the file it is to replace, or those of a new file. Returns
-// false when it cannot.
+// Where inspect found ForeignLink or Unreplaceable: the link's name as it
+// was found, or the file's path as given, and its owner ("daemon (uid 1)").
+const char* refusedName();
+const char* refusedOwner();
+
+// Creates a new file of a random short name beside the remembered one,
+// exclusively, so that no existing name is ever opened, after removing what
+// killed runs of this user left there. It gets the permissions, access
+// control list and user attributes of the file it is to replace, or those of
+// a new file. Returns false when it cannot.
 bool createTemporary();
 
 // Writes size bytes of text into the temporary file.
 bool writeTemporary(const char* text, std::size_t size);
 
-// Flushes the temporary file to the disk and closes it.
+// Flushes the temporary file to the disk.
 bool flushTemporary();
 
-// Renames the temporary file over the remembered one.
+// Renames the temporary file over the remembered one; it is closed by then.
 bool replace();
 
 // Closes and removes the temporary file, if this run still has one; no other

@@ -2,7 +2,9 @@
 // _wopen with _O_EXCL for the temporary file, _commit, and ReplaceFile, which
 // keeps the replaced file's attributes and access control list. Paths are
 // full \\?\ paths of the wide calls, which take names of any length: the
-// temporary file's name must never be the one that is too long.
+// temporary file's name must never be the one that is too long. Temporary
+// names are random (rand_s, the system's RtlGenRandom).
+#define _CRT_RAND_S
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -20,8 +23,12 @@ namespace image::output {
 namespace {
 
 constexpr DWORD kMaxPathChars = 32768;
-// A stale temporary file of a process long gone may have the same name.
+// Names are random: only a crowd of other files could take every one tried.
 constexpr unsigned kAttempts = 100;
+// A temporary file's name: ".quillet-", six of the alphabet's characters
+// and ".tmp", as mkstemp makes them.
+constexpr std::size_t kRandomChars = 6;
+constexpr wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 wchar_t target[kMaxPathChars];
 bool targetExists = false;
@@ -98,6 +105,17 @@ bool rememberFinalPath(HANDLE file) {
     return length < kMaxPathChars || failWithErrno(ENAMETOOLONG);
 }
 
+// Six random characters of the alphabet into letters. Where rand_s fails,
+// the clock and the attempt still make a name that differs each time.
+void randomLetters(wchar_t* letters, unsigned attempt) {
+    for (std::size_t i = 0; i < kRandomChars; ++i) {
+        unsigned value = 0;
+        if (rand_s(&value) != 0) value = GetTickCount() * 2654435761u + attempt * 40503u + i;
+        letters[i] = kAlphabet[value % (sizeof kAlphabet / sizeof kAlphabet[0] - 1)];
+    }
+    letters[kRandomChars] = L'\0';
+}
+
 bool writeAll(int to, const char* text, std::size_t size) {
     while (size > 0) {
         unsigned chunk = size > 0x10000 ? 0x10000u : static_cast<unsigned>(size);
@@ -152,12 +170,23 @@ bool inspect(const char* path, Kind& kind) {
     return known && remembered;
 }
 
+// Nothing is refused as another user's link or file on Windows.
+const char* refusedName() {
+    return "";
+}
+
+const char* refusedOwner() {
+    return "";
+}
+
 bool createTemporary() {
     discard();
     int directoryLength = static_cast<int>(std::wcsrchr(target, L'\\') - target + 1);
     for (unsigned attempt = 0; fd < 0 && attempt < kAttempts; ++attempt) {
-        std::swprintf(temporary, kMaxPathChars + 32, L"%.*ls.quillet-%lu-%u.tmp", directoryLength,
-                      target, static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+        wchar_t letters[kRandomChars + 1];
+        randomLetters(letters, attempt);
+        std::swprintf(temporary, kMaxPathChars + 32, L"%.*ls.quillet-%ls.tmp", directoryLength,
+                      target, letters);
         fd = _wopen(temporary, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                     _S_IREAD | _S_IWRITE);
         if (fd < 0 && errno != EEXIST) break;

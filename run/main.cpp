@@ -6,7 +6,8 @@
 #include "run/streams.h"
 
 int main(int argc, char** argv) {
-    if (!run::openClosedStandardStreams()) {
+    bool outputClosed = false;
+    if (!run::openClosedStandardStreams(outputClosed)) {
         std::fprintf(stderr,
                      ">>> Error opening the null device for a closed standard stream: %s. "
                      "Canceled!\n",
@@ -17,5 +18,5 @@ int main(int argc, char** argv) {
     // return: each must be on the console as soon as it is printed.
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     run::catchSignals();
-    return run::entry(argc, argv, stdin);
+    return run::entry(argc, argv, stdin, outputClosed);
 }

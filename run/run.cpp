@@ -356,7 +356,7 @@ bool loadImages(const ProgramOptions& options, Images& images) {
 
 }  // namespace
 
-int entry(int argc, const char* const* argv, std::FILE* input) {
+int entry(int argc, const char* const* argv, std::FILE* input, bool outputClosed) {
     Request request = requestOf(argc, argv);
     if (request == Request::Version) {
         std::printf("quillet %s\n", QUILLET_VERSION);
@@ -419,6 +419,13 @@ int entry(int argc, const char* const* argv, std::FILE* input) {
     // Each image is read once, and a missing or broken one is found before
     // the chip is touched; so is a file that a read could not be written to.
     Images images{};
+    bool toStandardOutput = std::strcmp(options.files[0].path, image::kStandardOutput) == 0;
+    if (options.mode == Mode::Read && toStandardOutput && outputClosed) {
+        std::fprintf(stderr,
+                     ">>> Error writing standard output: it was closed when quillet started, so "
+                     "the backup would go nowhere. Reading canceled!\n");
+        return kBadImage;
+    }
     if (options.mode == Mode::Read) {
         if (!image::createOutputFile(options.files[0].path)) return kBadImage;
     } else if (!loadImages(options, images)) {

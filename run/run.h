@@ -22,7 +22,9 @@ enum ExitCode : int {
 void catchSignals();
 
 // Runs the program on the arguments as main() receives them; the operator's
-// Enter presses are read from input. Returns the exit code.
-int entry(int argc, const char* const* argv, std::FILE* input);
+// Enter presses are read from input. outputClosed: standard output was
+// closed at start, so that a read into it would go nowhere. Returns the exit
+// code.
+int entry(int argc, const char* const* argv, std::FILE* input, bool outputClosed = false);
 
 }  // namespace run

@@ -18,7 +18,8 @@ bool isOpen(HANDLE handle) {
 
 }  // namespace
 
-bool openClosedStandardStreams() {
+bool openClosedStandardStreams(bool& outputClosed) {
+    outputClosed = false;
     const struct {
         DWORD id;
         std::FILE* stream;
@@ -28,6 +29,7 @@ bool openClosedStandardStreams() {
                    {STD_ERROR_HANDLE, stderr, "wb"}};
     for (const auto& s : streams) {
         if (isOpen(GetStdHandle(s.id))) continue;
+        if (s.id == STD_OUTPUT_HANDLE) outputClosed = true;
         if (std::freopen("NUL", s.mode, s.stream) == nullptr) return false;
         SetStdHandle(s.id, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(s.stream))));
     }
