@@ -4,7 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +24,7 @@ struct Child {
     std::string command;                       // for sh -c, without single quotes
     std::string vtarget;                       // VTARGET, before state-out
     std::map<std::string, std::string> files;  // written into the directory first
+    bool guest = false;  // the guest (below) may write the directory; the library is its copy
 };
 
 struct Outcome {
@@ -57,11 +61,66 @@ inline const std::string kSanitizer;
 constexpr bool kStarvesTheSanitizer = false;
 #endif
 
+// Another user for the cases that run as one: nobody, where the tests run
+// as root, with a world-readable copy of quillet and of the library in a
+// directory of its own, as the build may lie where nobody cannot reach it
+// (a checkout under /root). Made once; removed when the tests end.
+struct Guest {
+    std::string why;  // why there is none; empty when there is
+    std::string name, binary, library;
+    std::string as;  // the command that runs the rest of its line as the guest
+    fs::path home;
+    ~Guest() {
+        if (!home.empty()) fs::remove_all(home);
+    }
+};
+
+inline const Guest& guest() {
+    static const Guest made = [] {
+        Guest g;
+        const passwd* user = getpwnam("nobody");
+        char home[] = "/tmp/quillet-guest-XXXXXX";
+        if (geteuid() != 0) {
+            g.why = "it needs root, to run as another user";
+        } else if (user == nullptr || std::system("command -v setpriv >/dev/null") != 0) {
+            g.why = "it needs the user nobody and setpriv";
+        } else if (mkdtemp(home) == nullptr || chmod(home, 0755) != 0) {
+            g.why = "no directory for nobody's copies in /tmp";
+        } else {
+            g.home = home;
+            g.name = "nobody";
+            g.binary = g.home / "quillet";
+            g.library = g.home / "libvtarget.so";
+            fs::copy_file(QUILLET_BINARY, g.binary);
+            fs::copy_file(VTARGET_LIBRARY, g.library);
+            chmod(g.binary.c_str(), 0755);
+            chmod(g.library.c_str(), 0755);
+            g.as = "setpriv --reuid=" + std::to_string(user->pw_uid) +
+                   " --regid=" + std::to_string(user->pw_gid) + " --clear-groups ";
+        }
+        return g;
+    }();
+    return made;
+}
+
+// Whether what can run as the guest; where not, says why, and fails the test
+// where QUILLET_TESTS_SKIP_NOTHING is set (CI, run as root).
+inline bool guestCan(const std::string& what) {
+    if (guest().why.empty()) return true;
+    if (std::getenv("QUILLET_TESTS_SKIP_NOTHING") != nullptr) {
+        ADD_FAILURE() << what << ": " << guest().why;
+    } else {
+        std::printf("%s skipped: %s\n", what.c_str(), guest().why.c_str());
+    }
+    return false;
+}
+
 // Runs the shell command in dir under the library; `timeout` ends a hang.
-inline int spawn(const fs::path& dir, const std::string& command, const std::string& vtarget) {
-    std::string line = "cd '" + dir.string() + "' && " + kSanitizer +
-                       "LD_PRELOAD=" VTARGET_LIBRARY " VTARGET='" + vtarget +
-                       "' timeout -s KILL 120 sh -c '" + command + "' <stdin >stdout 2>stderr";
+inline int spawn(const fs::path& dir, const std::string& command, const std::string& vtarget,
+                 const std::string& library = VTARGET_LIBRARY) {
+    std::string line = "cd '" + dir.string() + "' && " + kSanitizer + "LD_PRELOAD=" + library +
+                       " VTARGET='" + vtarget + "' timeout -s KILL 120 sh -c '" + command +
+                       "' <stdin >stdout 2>stderr";
     int status = std::system(line.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -95,7 +154,15 @@ inline Outcome run(const Child& child) {
     }
     for (const auto& [file, content] : child.files)
         std::ofstream(dir / file, std::ios::binary) << content;
-    outcome.code = spawn(dir, child.command, child.vtarget + ",state-out=state.json");
+    if (child.guest) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+            fs::permissions(entry, entry.is_directory() ? fs::perms::all : fs::perms::others_read,
+                            fs::perm_options::add);
+        }
+        fs::permissions(dir, fs::perms::all);
+    }
+    outcome.code = spawn(dir, child.command, child.vtarget + ",state-out=state.json",
+                         child.guest ? guest().library : VTARGET_LIBRARY);
     outcome.out = readFile(dir / "stdout");
     outcome.err = readFile(dir / "stderr");
     outcome.state = readFile(dir / "state.json");
