@@ -97,6 +97,13 @@ bool createOutputFile(const char* path) {
                      path, output::refusedName(), output::refusedOwner());
         return false;
     }
+    if (kind == output::Kind::FixedInPlace) {
+        std::fprintf(stderr,
+                     ">>> Error in file %s: %s is immutable or append-only (chattr +i or +a), "
+                     "so no one may replace it. Reading canceled!\n",
+                     path, output::refusedName());
+        return false;
+    }
     if (kind != output::Kind::Missing && kind != output::Kind::Regular) {
         std::fprintf(stderr, ">>> Error in file %s: %s, not a regular file. Reading canceled!\n",
                      path, describe(kind));

@@ -11,6 +11,7 @@ namespace image::output {
 // What a name stands for, links followed. ForeignLink: a link of another
 // user, which is not followed. Unreplaceable: a file that this user may not
 // replace in its directory (another user's, where the directory is sticky).
+// FixedInPlace: a file that no one may replace (immutable or append-only).
 enum class Kind {
     Missing,
     Regular,
@@ -20,7 +21,8 @@ enum class Kind {
     Other,
     BrokenLink,
     ForeignLink,
-    Unreplaceable
+    Unreplaceable,
+    FixedInPlace
 };
 
 // Looks at path, following only links of this user's or the system's own,
@@ -29,8 +31,8 @@ enum class Kind {
 // cannot tell.
 bool inspect(const char* path, Kind& kind);
 
-// Where inspect found ForeignLink or Unreplaceable: the link's name as it
-// was found, or the file's path as given, and its owner ("daemon (uid 1)").
+// Where inspect found ForeignLink, Unreplaceable or FixedInPlace: the link's
+// name as it was found, or the file's, and its owner ("daemon (uid 1)").
 const char* refusedName();
 const char* refusedOwner();
 

@@ -5,8 +5,10 @@
 // never by the system on the program's behalf.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -191,9 +193,18 @@ void collectAttributes(int source, const char* procPath) {
     }
 }
 
-// Reads what of the remembered file a copy is to carry. Where the file may
-// not be read, it is opened as a path and looked at through /proc.
-void readAttributes() {
+// Whether the system keeps the open file from being replaced, whoever asks:
+// immutable or append-only (chattr +i, +a).
+bool fixedInPlace(int file) {
+    int flags = 0;
+    return ::ioctl(file, FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+}
+
+// Reads what of the remembered file a copy is to carry, and whether it is
+// fixed in place. Where the file may not be read, it is opened as a path and
+// looked at through /proc (and is taken as not fixed: the rename will tell).
+bool readAttributes() {
     attributeCount = 0;
     acl = Acl::None;
     withinAcl = 0777;
@@ -204,23 +215,26 @@ void readAttributes() {
         source = ::openat(directory, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (source < 0) {
             acl = Acl::Unknown;
-            return;
+            return false;
         }
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", source);
     }
     struct stat st {};
+    bool fixed = false;
     if (::fstat(source, &st) == 0 && st.st_dev == targetStat.st_dev &&
         st.st_ino == targetStat.st_ino) {
         collectAttributes(source, procPath);
+        fixed = *procPath == '\0' && fixedInPlace(source);
     } else {
         acl = Acl::Unknown;
     }
     ::close(source);
+    return fixed;
 }
 
 // The regular file (or other thing) that the name stands for, and whether
 // this user may replace it there: in a sticky directory only the file's or
-// the directory's owner may, or root.
+// the directory's owner may, or root; an immutable or append-only file no one.
 bool settle(const struct stat& st, const char* shown, Kind& kind) {
     kind = kindOf(st.st_mode);
     if (kind != Kind::Regular) return true;
@@ -231,9 +245,12 @@ bool settle(const struct stat& st, const char* shown, Kind& kind) {
         kind = refuse(Kind::Unreplaceable, shown, st.st_uid);
         return true;
     }
-    targetExists = true;
     targetStat = st;
-    readAttributes();
+    if (readAttributes()) {
+        kind = refuse(Kind::FixedInPlace, shown, st.st_uid);
+        return true;
+    }
+    targetExists = true;
     return true;
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,56 +61,40 @@ constexpr bool kStarvesTheSanitizer = false;
 #endif
 
 // Another user for the cases that run as one: nobody, where the tests run
-// as root, with a world-readable copy of quillet and of the library in a
-// directory of its own, as the build may lie where nobody cannot reach it
-// (a checkout under /root). Made once; removed when the tests end.
+// as root, with world-readable copies of quillet and the library in /tmp, as
+// the build may lie where nobody cannot reach it (a checkout under /root).
 struct Guest {
-    std::string why;  // why there is none; empty when there is
-    std::string name, binary, library;
-    std::string as;  // the command that runs the rest of its line as the guest
-    fs::path home;
-    ~Guest() {
-        if (!home.empty()) fs::remove_all(home);
-    }
+    std::string why, name, binary, library, as;  // why: why there is none
 };
 
 inline const Guest& guest() {
+    static char home[] = "/tmp/quillet-guest-XXXXXX";
     static const Guest made = [] {
-        Guest g;
         const passwd* user = getpwnam("nobody");
-        char home[] = "/tmp/quillet-guest-XXXXXX";
-        if (geteuid() != 0) {
-            g.why = "it needs root, to run as another user";
-        } else if (user == nullptr || std::system("command -v setpriv >/dev/null") != 0) {
-            g.why = "it needs the user nobody and setpriv";
-        } else if (mkdtemp(home) == nullptr || chmod(home, 0755) != 0) {
-            g.why = "no directory for nobody's copies in /tmp";
-        } else {
-            g.home = home;
-            g.name = "nobody";
-            g.binary = g.home / "quillet";
-            g.library = g.home / "libvtarget.so";
-            fs::copy_file(QUILLET_BINARY, g.binary);
-            fs::copy_file(VTARGET_LIBRARY, g.library);
-            chmod(g.binary.c_str(), 0755);
-            chmod(g.library.c_str(), 0755);
-            g.as = "setpriv --reuid=" + std::to_string(user->pw_uid) +
-                   " --regid=" + std::to_string(user->pw_gid) + " --clear-groups ";
-        }
-        return g;
+        if (geteuid() != 0 || user == nullptr || std::system("command -v setpriv >/dev/null") != 0)
+            return Guest{"it needs root, the user nobody and setpriv", "", "", "", ""};
+        std::string dir = mkdtemp(home) == nullptr ? "/nonexistent" : home;
+        std::atexit([] { fs::remove_all(home); });
+        std::string copy = "chmod 755 " + dir + " && cp " QUILLET_BINARY " " VTARGET_LIBRARY " " +
+                           dir + " && chmod 755 " + dir + "/*";
+        return Guest{std::system(copy.c_str()) == 0 ? "" : "no copies for nobody in /tmp", "nobody",
+                     dir + "/quillet", dir + "/libvtarget.so",
+                     "setpriv --reuid=" + std::to_string(user->pw_uid) +
+                         " --regid=" + std::to_string(user->pw_gid) + " --clear-groups "};
     }();
     return made;
 }
 
-// Whether what can run as the guest; where not, says why, and fails the test
-// where QUILLET_TESTS_SKIP_NOTHING is set (CI, run as root).
-inline bool guestCan(const std::string& what) {
-    if (guest().why.empty()) return true;
-    if (std::getenv("QUILLET_TESTS_SKIP_NOTHING") != nullptr) {
-        ADD_FAILURE() << what << ": " << guest().why;
-    } else {
-        std::printf("%s skipped: %s\n", what.c_str(), guest().why.c_str());
-    }
+// Whether what can run as the guest, on a host where the shell command needs
+// succeeds; where not, says why, or fails the test where
+// QUILLET_TESTS_SKIP_NOTHING is set (CI, which runs as root).
+inline bool guestCan(const std::string& what, const std::string& needs = "true") {
+    std::string why = !guest().why.empty()              ? guest().why
+                      : std::system(needs.c_str()) == 0 ? ""
+                                                        : "it needs " + needs;
+    if (why.empty()) return true;
+    if (std::getenv("QUILLET_TESTS_SKIP_NOTHING") != nullptr) ADD_FAILURE() << what << ": " << why;
+    std::printf("%s skipped: %s\n", what.c_str(), why.c_str());
     return false;
 }
 
@@ -154,13 +137,11 @@ inline Outcome run(const Child& child) {
     }
     for (const auto& [file, content] : child.files)
         std::ofstream(dir / file, std::ios::binary) << content;
-    if (child.guest) {
-        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-            fs::permissions(entry, entry.is_directory() ? fs::perms::all : fs::perms::others_read,
-                            fs::perm_options::add);
-        }
-        fs::permissions(dir, fs::perms::all);
-    }
+    // The guest reads the fixtures and writes the directory and the lock directory.
+    std::string d = "'" + dir.string() + "'";
+    if (child.guest &&
+        std::system(("chmod -R a+rX " + d + " && chmod a+w " + d + " " + d + "/lock").c_str()) != 0)
+        ADD_FAILURE() << "cannot open " << d << " to the guest";
     outcome.code = spawn(dir, child.command, child.vtarget + ",state-out=state.json",
                          child.guest ? guest().library : VTARGET_LIBRARY);
     outcome.out = readFile(dir / "stdout");
