@@ -58,8 +58,9 @@ TEST(Quillet, RefusesTheConsoleUnderEveryName) {
          "session has none.\n",
          0},
         {"tiocgdev=5:1", kPort, "", console, 1},
-        // Descriptors enough for the backup file, not for the console list.
-        {"fds-left=1", kPort, "",
+        // Descriptors enough for the backup file (its directory and itself),
+        // not for the console list.
+        {"fds-left=2", kPort, "",
          "  The system's consoles could not be looked up (Too many open files): quillet drives "
          "no port that may be one.\n",
          0},
