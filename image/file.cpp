@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/output.h"
+#include "text/printable.h"
 
 namespace image {
 
@@ -19,8 +20,11 @@ const char* outputPath = nullptr;
 bool toStandardOutput = false;
 
 void cancelOutput(const char* what, const char* path) {
-    std::fprintf(stderr, ">>> Error %s file %s: %s. Reading canceled!\n", what, path,
-                 output::reason());
+    text::Printable shown;
+    if (!output::stopped()) {
+        std::fprintf(stderr, ">>> Error %s file %s: %s. Reading canceled!\n", what, shown.of(path),
+                     output::reason());
+    }
     discardOutputFile();
 }
 
@@ -42,31 +46,32 @@ const char* describe(output::Kind kind) {
 }  // namespace
 
 bool readImageFile(const char* path, MemoryKind kind, Image& image) {
+    text::Printable shown;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        std::fprintf(stderr, ">>> Error opening file %s\n", path);
+        std::fprintf(stderr, ">>> Error opening file %s\n", shown.of(path));
         return false;
     }
     std::size_t size = std::fread(imageText, 1, sizeof imageText, file);
     bool readFailed = std::ferror(file) != 0;
     std::fclose(file);
     if (readFailed) {
-        std::fprintf(stderr, ">>> Error reading file %s. Programming canceled!\n", path);
+        std::fprintf(stderr, ">>> Error reading file %s. Programming canceled!\n", shown.of(path));
         return false;
     }
     if (size > kMaxImageBytes) {
         std::fprintf(stderr,
                      ">>> Error in file %s: larger than %u bytes, not an image for a 1-KB chip. "
                      "Programming canceled!\n",
-                     path, static_cast<unsigned>(kMaxImageBytes));
+                     shown.of(path), static_cast<unsigned>(kMaxImageBytes));
         return false;
     }
     unsigned failed = 0;
     std::uint8_t* packed = imageRecords[kind == MemoryKind::Flash ? 0 : 1];
     ReadError error = readImage(imageText, size, kind, packed, image, failed);
     if (error != ReadError::None) {
-        std::fprintf(stderr, ">>> Error in file %s, record %u: %s. Programming canceled!\n", path,
-                     failed, reasonOf(error));
+        std::fprintf(stderr, ">>> Error in file %s, record %u: %s. Programming canceled!\n",
+                     shown.of(path), failed, reasonOf(error));
         return false;
     }
     return true;
@@ -105,8 +110,9 @@ bool createOutputFile(const char* path) {
         return false;
     }
     if (kind != output::Kind::Missing && kind != output::Kind::Regular) {
+        text::Printable shown;
         std::fprintf(stderr, ">>> Error in file %s: %s, not a regular file. Reading canceled!\n",
-                     path, describe(kind));
+                     shown.of(path), describe(kind));
         return false;
     }
     if (!output::createTemporary()) {
@@ -121,6 +127,7 @@ bool saveOutputFile(const char* text, std::size_t size) {
     if (toStandardOutput) {
         toStandardOutput = false;
         if (output::writeStandardOutput(text, size)) return true;
+        if (output::stopped()) return false;
         std::fprintf(stderr, ">>> Error writing standard output: %s. Reading canceled!\n",
                      output::reason());
         return false;
@@ -142,6 +149,14 @@ void discardOutputFile() {
     output::discard();
     outputPath = nullptr;
     toStandardOutput = false;
+}
+
+void stopOutput() {
+    output::stop();
+}
+
+void abandonOutputFile() {
+    output::abandon();
 }
 
 }  // namespace image

@@ -38,4 +38,13 @@ bool saveOutputFile(const char* text, std::size_t size);
 // Closes and removes this run's temporary file if it is still there.
 void discardOutputFile();
 
+// From a signal handler that ends the run (async-signal-safe): a write of the
+// read's file or standard output ends where it is and is not tried again, and
+// saveOutputFile() then fails without a word (the run says why it ended).
+void stopOutput();
+
+// From a signal handler, before the process ends (async-signal-safe): removes
+// the read's unfinished file.
+void abandonOutputFile();
+
 }  // namespace image

@@ -62,4 +62,15 @@ bool writeStandardOutput(const char* text, std::size_t size);
 // The system's reason for the last of these calls that failed, as text.
 const char* reason();
 
+// From a signal handler that ends the run (async-signal-safe): no write is
+// tried again, and a write under way ends where the signal found it.
+void stop();
+
+// True once stop() has been called: a write failed because of the signal.
+bool stopped();
+
+// From a signal handler, before the process ends (async-signal-safe): removes
+// the temporary file, if this run has one.
+void abandon();
+
 }  // namespace image::output

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -71,6 +72,9 @@ enum class Acl { None, Present, Unknown };
 Acl acl = Acl::None;
 // The permission bits that grant nobody more than that list did.
 mode_t withinAcl = 0777;
+// For a signal handler: temporary names a file of this run, and the run ends.
+volatile std::sig_atomic_t removable = 0;
+volatile std::sig_atomic_t ending = 0;
 
 bool failWith(int error) {
     lastError = error;
@@ -283,8 +287,9 @@ bool keepPermissions() {
 
 bool writeAll(int to, const char* text, std::size_t size) {
     while (size > 0) {
+        // A signal that ends the run ends the write: it is not tried again.
+        if (ending) return failWith(EINTR);
         ssize_t written = ::write(to, text, size);
-        if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return failWith(written < 0 ? errno : EIO);
         text += written;
         size -= static_cast<std::size_t>(written);
@@ -433,6 +438,7 @@ bool createTemporary() {
     // Held for the whole run, so that no other run takes it for a leftover.
     ::flock(fd, LOCK_EX | LOCK_NB);
     removeLeftovers();
+    removable = 1;
     if (!targetExists || keepPermissions()) return true;
     int error = lastError;
     discard();
@@ -450,6 +456,7 @@ bool flushTemporary() {
 bool replace() {
     // The file stays open, and locked, until it has its name.
     if (::renameat(directory, temporary, directory, name) != 0) return failWith(errno);
+    removable = 0;
     temporary[0] = '\0';
     // Its data reached the disk with fsync: the backup is in place, whatever
     // the close says.
@@ -462,6 +469,7 @@ void discard() {
     if (fd >= 0) ::close(fd);
     fd = -1;
     if (temporary[0] != '\0') ::unlinkat(directory, temporary, 0);
+    removable = 0;
     temporary[0] = '\0';
 }
 
@@ -471,6 +479,22 @@ bool writeStandardOutput(const char* text, std::size_t size) {
 
 const char* reason() {
     return std::strerror(lastError);
+}
+
+}  // namespace image::output
+
+namespace image::output {
+
+void stop() {
+    ending = 1;
+}
+
+bool stopped() {
+    return ending != 0;
+}
+
+void abandon() {
+    if (removable) ::unlinkat(directory, temporary, 0);
 }
 
 }  // namespace image::output

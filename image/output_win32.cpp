@@ -265,3 +265,12 @@ const char* reason() {
 }
 
 }  // namespace image::output
+
+namespace image::output {
+
+// Windows ends a run through its console control handler, which stops no write.
+bool stopped() {
+    return false;
+}
+
+}  // namespace image::output

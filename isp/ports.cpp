@@ -1,7 +1,9 @@
 #include "isp/ports.h"
 
+#include "isp/session.h"
 #include "link/port_name.h"
 #include "link/ports.h"
+#include "text/printable.h"
 
 namespace isp {
 
@@ -12,28 +14,37 @@ port::FoundPorts found;
 // Why the OS refused the port, and what the user can do about it.
 void sayWhy(const port::Opened& opened) {
     port::RefusalFacts facts = port::explainRefusal(opened.device, opened.why.error);
+    text::Printable device;
+    text::Printable group;
+    text::Printable holder;
     switch (facts.refusal) {
         case port::Refusal::Missing:
-            std::fprintf(stderr, "  No such port: %s does not exist.\n", facts.device);
+            std::fprintf(stderr, "  No such port: %s does not exist.\n", device.of(facts.device));
             break;
         case port::Refusal::Permission:
             if (!facts.groupMayUse) {
                 std::fprintf(stderr,
                              "  Permission denied on %s: ask the system's administrator for "
                              "access.\n",
-                             facts.device);
+                             device.of(facts.device));
                 break;
             }
             std::fprintf(stderr,
                          "  Permission denied: %s belongs to group %s, which this session is not "
                          "in.\n  Add yourself to it with: sudo usermod -aG %s $USER\n  then log "
                          "out and in again (a new group takes effect at login).\n",
-                         facts.device, facts.group, facts.group);
+                         device.of(facts.device), group.of(facts.group), group.of(facts.group));
             break;
         case port::Refusal::InUse:
-            if (facts.holder != 0) {
+            if (facts.lockProblem != nullptr) {
+                const char* file = device.of(facts.lockFile);
+                std::fprintf(stderr,
+                             "  Lock file %s names no process (%s): if no program is using the "
+                             "port, remove it with rm %s\n",
+                             file, facts.lockProblem, file);
+            } else if (facts.holder != 0) {
                 std::fprintf(stderr, "  In use by another program: %s (PID %ld).\n",
-                             facts.holderName, facts.holder);
+                             holder.of(facts.holderName), facts.holder);
             } else {
                 std::fprintf(stderr, "  In use by another program.\n");
             }
@@ -76,19 +87,26 @@ void setSystemRoot(const char* root) {
 
 void printPorts(std::FILE* out, const char* indent, const char* heading) {
     port::listPorts(found);
+    if (interruption() != 0) return;
     if (found.count == 0) std::fprintf(stderr, "  No serial port or FTDI chip found.\n");
     if (found.count != 0 && heading != nullptr) std::fprintf(stderr, "%s\n", heading);
-    char line[512];
-    for (std::size_t i = 0; i < found.count; ++i) {
+    char line[4096];
+    // A signal ends the list where it finds it.
+    for (std::size_t i = 0; i < found.count && interruption() == 0; ++i) {
         port::describePort(found.ports[i], line, sizeof line);
         std::fprintf(out, "%s%s\n", indent, line);
+    }
+    if (found.leftOut != 0 && interruption() == 0) {
+        std::fprintf(stderr, "  %u more ports left out: the list holds at most %u.\n",
+                     static_cast<unsigned>(found.leftOut), static_cast<unsigned>(port::kMaxPorts));
     }
 }
 
 void explainRefusal(const char* name, const port::Opened& opened) {
     port::PortName parsed = port::parsePortName(name);
+    text::Printable shown;
     if (opened.advice != nullptr) {
-        std::fprintf(stderr, "  %s\n", opened.advice);
+        std::fprintf(stderr, "  %s\n", shown.of(opened.advice));
     } else if (opened.status == port::OpenStatus::Malformed) {
         std::fprintf(stderr,
                      "  A port name is ftdi, ftdi:SERIAL, usb:VID:PID or "
@@ -96,7 +114,7 @@ void explainRefusal(const char* name, const port::Opened& opened) {
     } else if (opened.status == port::OpenStatus::NoAdapter) {
         std::fprintf(stderr, "  No USB serial adapter %04x:%04x%s%s found.\n", parsed.vid,
                      parsed.pid, parsed.serial[0] != '\0' ? " with serial number " : "",
-                     parsed.serial);
+                     shown.of(parsed.serial));
     } else if (opened.status == port::OpenStatus::Adapters) {
         std::fprintf(stderr,
                      "  %u USB serial adapters %04x:%04x found: name one by its serial number "

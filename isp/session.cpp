@@ -62,6 +62,10 @@ void closePort() {
     port::close();
 }
 
+void abandon() {
+    port::abandon(kLongestWriteUs);
+}
+
 void waitMs(unsigned ms) {
     port::wait(ms * kUsPerMs);
 }

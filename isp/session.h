@@ -38,6 +38,11 @@ void letGo();
 // Closes the port; drives nothing.
 void closePort();
 
+// From a signal handler, before the process ends by the signal: lets the chip
+// go as letGo() does and closes the port, removing its lock file, with
+// async-signal-safe calls; on the serial port only (link/transport.h).
+void abandon();
+
 // Waits ms milliseconds.
 void waitMs(unsigned ms);
 

@@ -61,8 +61,6 @@ Opened open(const char* name, bool fast) {
     } else if (parsed.kind == PortKind::UsbSerial) {
         static FoundPorts found;
         static char resolved[sizeof found.ports[0].name];
-        found.count = 0;
-        findSerialPorts(found);
         const FoundPort* match = nullptr;
         std::size_t matches = matchUsb(found, parsed.vid, parsed.pid, parsed.serial, match);
         if (matches != 1) {
@@ -137,6 +135,11 @@ const char* describe(Result why) {
 void close() {
     if (current != nullptr) current->close();
     current = nullptr;
+}
+
+void abandon(std::uint32_t waitUs) {
+    Transport* open = current;
+    if (open != nullptr) open->abandon(waitUs);
 }
 
 }  // namespace port

@@ -80,4 +80,8 @@ const char* describe(Result why);
 // Closes the port; drives nothing.
 void close();
 
+// From a signal handler, before the process ends: the open transport's
+// abandon(waitUs) (link/transport.h).
+void abandon(std::uint32_t waitUs);
+
 }  // namespace port

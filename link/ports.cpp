@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "link/ftdi.h"
+#include "text/printable.h"
 
 namespace port {
 
@@ -67,14 +68,26 @@ void append(char* line, std::size_t size, std::size_t& used, const char* format,
 }  // namespace
 
 FoundPort* addPort(FoundPorts& found) {
-    if (found.count == kMaxPorts) return nullptr;
+    if (found.count == kMaxPorts) {
+        ++found.leftOut;
+        return nullptr;
+    }
     FoundPort* port = &found.ports[found.count++];
     *port = FoundPort{};
     return port;
 }
 
+bool wanted(const FoundPorts& found, const FoundPort& port) {
+    const UsbWanted& usb = found.wanted;
+    if (!usb.only) return true;
+    return port.usb && !port.bitBang && port.vid == usb.vid && port.pid == usb.pid &&
+           (usb.serial[0] == '\0' || std::strcmp(port.serial, usb.serial) == 0);
+}
+
 void listPorts(FoundPorts& found) {
     found.count = 0;
+    found.leftOut = 0;
+    found.wanted = UsbWanted{};
     findSerialPorts(found);
     std::sort(found.ports, found.ports + found.count, before);
     findFtdiChips(found);
@@ -83,37 +96,62 @@ void listPorts(FoundPorts& found) {
 void describePort(const FoundPort& port, char* line, std::size_t size) {
     std::size_t used = 0;
     line[0] = '\0';
+    // Each string from outside (a USB device's own, above all) with its
+    // control characters escaped: room for every byte as \xNN.
+    char name[4 * sizeof port.name];
+    char driver[4 * sizeof port.driver];
+    char serial[4 * sizeof port.serial];
+    char product[4 * sizeof port.product];
+    char group[4 * sizeof port.group];
     const char* family = port.family[0] != '\0' ? port.family : port.usb ? "USB" : "serial";
-    append(line, size, used, "%s  %s%s", port.name, family, port.bitBang ? " bit-bang" : "");
-    if (port.driver[0] != '\0') append(line, size, used, " (%s)", port.driver);
+    append(line, size, used, "%s  %s%s", text::printable(port.name, name, sizeof name), family,
+           port.bitBang ? " bit-bang" : "");
+    if (port.driver[0] != '\0') {
+        append(line, size, used, " (%s)", text::printable(port.driver, driver, sizeof driver));
+    }
     if (port.usb) {
         append(line, size, used, " %04x:%04x", port.vid, port.pid);
         if (port.serial[0] != '\0') {
-            append(line, size, used, "  serial %s", port.serial);
+            append(line, size, used, "  serial %s",
+                   text::printable(port.serial, serial, sizeof serial));
         } else {
             append(line, size, used, "  no serial number");
         }
-        if (port.product[0] != '\0') append(line, size, used, "  \"%s\"", port.product);
+        if (port.product[0] != '\0') {
+            append(line, size, used, "  \"%s\"",
+                   text::printable(port.product, product, sizeof product));
+        }
     }
     if (port.state == PortState::InUse) append(line, size, used, "  in use");
     if (port.state == PortState::Console) append(line, size, used, "  system console, refused");
+    if (port.state == PortState::BadLock) {
+        append(line, size, used, "  lock file names no process, refused");
+    }
     if (port.state == PortState::NoAccess) {
         append(line, size, used, "  no permission");
-        if (port.group[0] != '\0') append(line, size, used, " (group %s)", port.group);
+        if (port.group[0] != '\0') {
+            append(line, size, used, " (group %s)",
+                   text::printable(port.group, group, sizeof group));
+        }
     }
 }
 
-std::size_t matchUsb(const FoundPorts& found, unsigned vid, unsigned pid, const char* serial,
+std::size_t matchUsb(FoundPorts& found, unsigned vid, unsigned pid, const char* serial,
                      const FoundPort*& match) {
+    found.count = 0;
+    found.leftOut = 0;
+    // Only the matching ones are kept: none is lost to the list's room.
+    found.wanted = UsbWanted{true, vid, pid, serial};
+    findSerialPorts(found);
+    std::sort(found.ports, found.ports + found.count, before);
     std::size_t matches = 0;
     match = nullptr;
     for (std::size_t i = 0; i < found.count; ++i) {
-        const FoundPort& port = found.ports[i];
-        if (port.bitBang || !port.usb || port.vid != vid || port.pid != pid) continue;
-        if (serial[0] != '\0' && std::strcmp(port.serial, serial) != 0) continue;
-        if (matches++ == 0) match = &port;
+        if (!wanted(found, found.ports[i])) continue;
+        if (matches++ == 0) match = &found.ports[i];
     }
-    return matches;
+    found.wanted = UsbWanted{};
+    return matches + found.leftOut;
 }
 
 const char* familyOf(unsigned vid, unsigned pid) {

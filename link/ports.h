@@ -17,6 +17,7 @@ enum class PortState {
     InUse,     // another program holds it, as far as can be told without opening it
     Console,   // a system console, which quillet refuses
     NoAccess,  // this user may not open it
+    BadLock,   // its lock file names no process, which a run refuses
 };
 
 struct FoundPort {
@@ -33,15 +34,30 @@ struct FoundPort {
     char group[32];  // NoAccess: the group that owns the device, where known
 };
 
-constexpr std::size_t kMaxPorts = 64;
+// Far more than a machine has; one past it is counted, not listed.
+constexpr std::size_t kMaxPorts = 1024;
+
+// What a usb:VID:PID[:SERIAL] name asks for (serial "": any).
+struct UsbWanted {
+    bool only;  // a back end may leave out every other port
+    unsigned vid, pid;
+    const char* serial;
+};
 
 struct FoundPorts {
     FoundPort ports[kMaxPorts];
     std::size_t count;
+    std::size_t leftOut;  // ports found once the list was full
+    UsbWanted wanted;
 };
 
-// A cleared entry at the end of found, or nullptr when found is full.
+// A cleared entry at the end of found, or nullptr, counted as left out,
+// when found is full.
 FoundPort* addPort(FoundPorts& found);
+
+// False where found asks only for a USB adapter's ports and port, described,
+// is not one of them: a back end then drops it.
+bool wanted(const FoundPorts& found, const FoundPort& port);
 
 // Every serial port in name order, then the FTDI chips.
 void listPorts(FoundPorts& found);
@@ -51,8 +67,8 @@ void listPorts(FoundPorts& found);
 void describePort(const FoundPort& port, char* line, std::size_t size);
 
 // The serial ports that a usb:VID:PID[:SERIAL] name matches (serial "": any),
-// in the order listed; returns how many, and the first one in match.
-std::size_t matchUsb(const FoundPorts& found, unsigned vid, unsigned pid, const char* serial,
+// every one the system has; returns how many, and the first one in match.
+std::size_t matchUsb(FoundPorts& found, unsigned vid, unsigned pid, const char* serial,
                      const FoundPort*& match);
 
 // The adapter families by USB ids, for the back ends: "" where unknown.
@@ -68,10 +84,10 @@ void findSerialPorts(FoundPorts& found);
 
 enum class Refusal {
     Other,
-    Missing,     // no such port
-    Permission,  // this user may not open it
-    InUse,       // another program holds it
-    Console,     // a system console
+    Missing,              // no such port
+    Permission,           // this user may not open it
+    InUse,                // another program holds it
+    Console,              // a system console
     ControllingTerminal,  // /dev/tty, the session's own terminal
     ConsoleUnchecked,     // the console check could not look: checkError says why
 };
@@ -83,8 +99,10 @@ struct RefusalFacts {
     bool groupMayUse;  // Permission: that group may read and write it
     long holder;       // InUse: the process holding it, where found; 0 otherwise
     char holderName[32];
-    bool hasTerminal;  // ControllingTerminal: the session has one
-    int checkError;    // ConsoleUnchecked: the errno that kept the check from looking
+    bool hasTerminal;         // ControllingTerminal: the session has one
+    int checkError;           // ConsoleUnchecked: the errno that kept the check from looking
+    const char* lockProblem;  // InUse: what is wrong with a lock file that names no process
+    char lockFile[320];       // InUse with a lockProblem: that lock file
 };
 
 // Back end: why the port called name was refused with error, the OS's error

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "link/console_posix.h"
+#include "link/interrupt.h"
 #include "link/port_claim_posix.h"
 #include "link/ports.h"
 
@@ -129,14 +130,19 @@ void groupName(gid_t gid, char* name, std::size_t size) {
 }
 
 // Whether another program holds the port or the user may not open it,
-// without opening it; device is its number (0: unknown).
+// without opening it; device is its number (0: unknown). The lock file is
+// read as a run reads it: twice where it names no process, and one that
+// cannot be read counts as live, as a run refuses it too.
 void findState(FoundPort& port, dev_t device, const char* name, const char* consoles) {
+    claim::LockState lock = claim::examine(QUILLET_LOCK_DIR, port.name, true).state;
     if ((device != 0 && console::check(device).verdict == console::Verdict::Console) ||
         listed(consoles, name)) {
         port.state = PortState::Console;
-    } else if (claim::lockedBy(QUILLET_LOCK_DIR, port.name) != 0 ||
+    } else if (lock == claim::LockState::Live || lock == claim::LockState::Unreadable ||
                (device != 0 && claim::heldBy(device) > 0)) {
         port.state = PortState::InUse;
+    } else if (claim::problemOf(lock) != nullptr) {
+        port.state = PortState::BadLock;
     } else if (::access(port.name, R_OK | W_OK) != 0 && errno == EACCES) {
         port.state = PortState::NoAccess;
         struct stat st {};
@@ -164,14 +170,20 @@ void findSerialPorts(FoundPorts& found) {
         }
         bool uart = pathOf(path, tty, "type") && readAttribute(path, text, sizeof text);
         if (uart && std::strtol(text, nullptr, 10) == 0) continue;
+        // A signal ends the look; one port past the list's room is counted.
+        if (interrupt::requested() != 0) break;
         FoundPort* port = addPort(found);
-        if (port == nullptr) break;
+        if (port == nullptr) continue;
         char dev[PATH_MAX];
         if (!pathOf(dev, systemRoot(), "dev") || !pathOf(port->name, dev, name)) {
             --found.count;
             continue;
         }
         if (pathOf(path, tty, "device")) describeDevice(path, *port);
+        if (!wanted(found, *port)) {
+            --found.count;
+            continue;
+        }
         const char* family = port->usb ? familyOf(port->vid, port->pid) : uart ? "UART" : "";
         std::snprintf(port->family, sizeof port->family, "%s", family);
         unsigned major = 0;
@@ -209,7 +221,14 @@ RefusalFacts explainRefusal(const char* name, int error) {
         facts.groupMayUse = exists && st.st_gid != 0 && (st.st_mode & 060) == 060;
     } else if (error == EBUSY) {
         facts.refusal = Refusal::InUse;
-        pid_t holder = claim::lockedBy(QUILLET_LOCK_DIR, path);
+        // The lock as the open found it: one that names no process was read twice then.
+        claim::LockFile lock = claim::examine(QUILLET_LOCK_DIR, path, false);
+        facts.lockProblem = claim::problemOf(lock.state);
+        if (facts.lockProblem != nullptr &&
+            !claim::lockFilePath(QUILLET_LOCK_DIR, path, facts.lockFile, sizeof facts.lockFile)) {
+            facts.lockProblem = nullptr;
+        }
+        pid_t holder = lock.state == claim::LockState::Live ? lock.pid : 0;
         if (holder == 0 && exists && S_ISCHR(st.st_mode)) holder = claim::heldBy(st.st_rdev);
         facts.holder = holder > 0 ? holder : 0;
         char comm[32];

@@ -34,6 +34,16 @@ class Serial : public Transport {
     std::uint64_t nowUs() override { return platform::nowUs(); }
 
     void close() override { platform::close(); }
+
+    // ioctl, nanosleep, close and the lock file's unlinkat are all
+    // async-signal-safe (POSIX.1-2017, 2.4.3).
+    void abandon(std::uint32_t waitUs) override {
+        platform::sleepUs(waitUs);
+        platform::set(portLineOf(Pin::Reset), true);
+        platform::set(portLineOf(Pin::Sck), false);
+        platform::set(portLineOf(Pin::Mosi), false);
+        platform::close();
+    }
 };
 
 Serial serial;

@@ -30,6 +30,12 @@ class Transport {
     virtual bool batches() const { return false; }
     // Closes the port; drives nothing.
     virtual void close() = 0;
+    // From a signal handler, before the process ends: waits waitUs for a
+    // write the chip may have begun, sets RESET, clears SCK and MOSI and
+    // closes the port, with async-signal-safe calls only. A transport whose
+    // calls are not (libusb's) does nothing: its run lets the chip go on the
+    // way out of an interrupted run only.
+    virtual void abandon(std::uint32_t waitUs) { (void)waitUs; }
 };
 
 }  // namespace port

@@ -14,6 +14,7 @@
 #include "isp/readback.h"
 #include "isp/session.h"
 #include "run/options.h"
+#include "text/printable.h"
 
 namespace run {
 
@@ -144,9 +145,10 @@ int readTarget(const ProgramOptions& options) {
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
     bool toStandardOutput = std::strcmp(file.path, image::kStandardOutput) == 0;
+    text::Printable path;
     std::fprintf(stderr, "  %s read: %u bytes written to %s.\n",
                  kind == image::MemoryKind::Flash ? "Flash" : "EEPROM", size,
-                 toStandardOutput ? "standard output" : file.path);
+                 toStandardOutput ? "standard output" : path.of(file.path));
     return kSuccess;
 }
 
@@ -209,7 +211,9 @@ int workOnChip(const ProgramOptions& options, const Images& images, isp::Connect
 
 // Says what the port cannot do where its check found something. Returns
 // true when it can drive a chip.
-bool fitForTheChip(const isp::PortCheck& check, const char* name) {
+bool fitForTheChip(const isp::PortCheck& check, const char* port) {
+    text::Printable shown;
+    const char* name = shown.of(port);
     switch (check.fitness) {
         case isp::Fitness::Ready:
             return true;
@@ -258,9 +262,12 @@ int interrupted() {
 int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* input) {
     if (isp::interruption() != 0) return interrupted();
     isp::Opened opened = isp::openPort(options.port, options.fast);
+    text::Printable port;
+    // A signal during a slow look for the port (a usb: name) ends the run.
+    if (opened.status != isp::OpenStatus::Open && isp::interruption() != 0) return interrupted();
     if (opened.status != isp::OpenStatus::Open) {
         std::fprintf(stderr, ">>>COM-port \"%s\" not allowed! Programming canceled!\n",
-                     options.port);
+                     port.of(options.port));
         isp::explainRefusal(options.port, opened);
         return kNoPort;
     }
@@ -287,7 +294,7 @@ int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* in
         // Nothing more can reach the chip: no release, no second prompt.
         std::fprintf(stderr,
                      ">>> Port %s stopped answering (adapter unplugged?). Programming canceled!\n",
-                     options.port);
+                     port.of(options.port));
         code = kNotProgrammed;
     } else if (code != kNoSync) {
         isp::releaseTarget();
@@ -308,11 +315,13 @@ bool oneImagePerMemory(const ProgramOptions& options) {
         for (unsigned j = 0; j < i; ++j) {
             image::MemoryKind kind = memoryKindOf(options.files[i]);
             if (memoryKindOf(options.files[j]) != kind) continue;
+            text::Printable first;
+            text::Printable second;
             std::fprintf(stderr,
                          ">>> Two %s images given, %s and %s: a run writes one image per "
                          "memory. Canceled!\n",
                          kind == image::MemoryKind::Flash ? "flash" : "EEPROM",
-                         options.files[j].path, options.files[i].path);
+                         first.of(options.files[j].path), second.of(options.files[i].path));
             return false;
         }
     }
@@ -324,10 +333,11 @@ bool oneImagePerMemory(const ProgramOptions& options) {
 bool fitForKeepingFlash(const ProgramOptions& options) {
     for (unsigned i = 0; i < options.fileCount; ++i) {
         if (memoryKindOf(options.files[i]) != image::MemoryKind::Flash) continue;
+        text::Printable shown;
         std::fprintf(stderr,
                      ">>> --keep-flash writes an EEPROM image and keeps the flash, but %s is a "
                      "flash image. Canceled!\n",
-                     options.files[i].path);
+                     shown.of(options.files[i].path));
         return false;
     }
     if (options.fuseGiven || options.lockGiven) {
@@ -378,15 +388,17 @@ int entry(int argc, const char* const* argv, std::FILE* input, bool outputClosed
     isp::setSystemRoot(options.systemRoot);
     if (options.listPorts) {
         isp::printPorts(stdout, "", nullptr);
-        return kSuccess;
+        return isp::interruption() != 0 ? 128 + isp::interruption() : kSuccess;
     }
     if (options.fileCount == 0) {
         printUsage();
         return kUsage;
     }
     if (options.mode != Mode::Program && options.fileCount > 1) {
+        text::Printable first;
+        text::Printable second;
         std::fprintf(stderr, ">>> Two files given, %s and %s: a run takes one. Canceled!\n",
-                     options.files[0].path, options.files[1].path);
+                     first.of(options.files[0].path), second.of(options.files[1].path));
         return kUsage;
     }
     if (options.mode == Mode::Program && !oneImagePerMemory(options)) return kUsage;

@@ -13,12 +13,15 @@ enum ExitCode : int {
     kNoSync = 3,         // the target did not synchronise
     kBadImage = 4,       // the image cannot be read, or a read's file cannot be written
     kNotProgrammed = 5,  // synchronised, but not all written, read or matched, or the port lost
-    // 128 + N: signal N (SIGINT, SIGTERM, SIGHUP; Ctrl-C or Ctrl-Break) ended the run
+    // 128 + N: signal N ended the run (the table in signals_posix.cpp; Ctrl-C
+    // or Ctrl-Break on Windows), or the port list
 };
 
-// Makes SIGINT, SIGTERM and SIGHUP (Ctrl-C and Ctrl-Break on Windows) end
-// the run at its next step, the chip let go, and a second one end the
-// process at once; a pipe that is gone no longer ends it.
+// Sets up what each signal does to a run (signals_posix.cpp has the table):
+// most end it at its next step, the chip let go, with exit code 128 + N; a
+// second one, or SIGQUIT, ends the process at once after removing what it
+// leaves; SIGPIPE and SIGXFSZ make a write fail instead. On Windows, Ctrl-C
+// and Ctrl-Break end the run, and a second one the process.
 void catchSignals();
 
 // Runs the program on the arguments as main() receives them; the operator's

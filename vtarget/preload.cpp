@@ -84,6 +84,8 @@ struct Real {
     int (*stat)(const char*, struct stat*);
     int (*stat64)(const char*, struct stat64*);
     decltype(::access)* access;
+    decltype(::unlinkat)* unlinkat;
+    decltype(::renameat)* renameat;
 };
 
 Real real;
@@ -213,6 +215,7 @@ class Library {
 
     std::recursive_mutex& mutex() { return mutex_; }
     bool realtime() const { return options_.realtime; }
+    std::uint32_t lockDelayMs() const { return options_.lockDelayMs; }
     ServedPort& port() { return port_; }
     Adapter& adapter() { return adapter_; }
     VirtualClock& clock() { return clock_; }
@@ -301,6 +304,9 @@ Library* create() {
 }
 
 std::atomic<Library*> instance{nullptr};
+// The lock directory that "lock" stands in for, once opened: its device and inode.
+std::atomic<dev_t> lockDirDevice{0};
+std::atomic<ino_t> lockDirInode{0};
 std::atomic<bool> starting{false};
 
 // The library's state, made on first use (at the latest when the library
@@ -331,7 +337,13 @@ int serveOrOpen(int dirfd, const char* path, int flags, mode_t mode,
     // The build's lock directory is "lock" in the working directory: no
     // process under the library takes or removes the machine's lock files.
     if (path != nullptr && std::strcmp(path, QUILLET_LOCK_DIR) == 0) {
-        return passOn(AT_FDCWD, "lock", flags, mode);
+        int fd = passOn(AT_FDCWD, "lock", flags, mode);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0) {
+            lockDirDevice = st.st_dev;
+            lockDirInode = st.st_ino;
+        }
+        return fd;
     }
     Library* made = library();
     if (made == nullptr) {
@@ -362,6 +374,22 @@ int statOrServe(const char* path, Stat* st, RealStat realStat) {
     st->st_gid = served.st_gid;
     st->st_rdev = served.st_rdev;
     return 0;
+}
+
+// With lock-delay-ms, waits that long in real time where name, relative to
+// dirfd, is a lock file (LCK..*) in the lock directory.
+void delayLockChange(int dirfd, const char* name) {
+    Library* made = library();
+    if (made == nullptr || made->lockDelayMs() == 0 || name == nullptr ||
+        std::strncmp(name, "LCK..", 5) != 0) {
+        return;
+    }
+    struct stat st {};
+    if (::fstat(dirfd, &st) != 0 || st.st_dev != lockDirDevice || st.st_ino != lockDirInode) return;
+    std::uint64_t ns = std::uint64_t{made->lockDelayMs()} * 1000000u;
+    timespec wait = timespecOf(ns);
+    while (realNanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
 }
 
 mode_t modeOf(int flags, va_list args) {
@@ -518,6 +546,17 @@ __attribute__((visibility("default"))) int access(const char* path, int mode) no
         return vtarget::next(vtarget::real.access, "access")(path, mode);
     }
     return stat(path, &st);
+}
+
+__attribute__((visibility("default"))) int unlinkat(int dirfd, const char* path, int flags) {
+    vtarget::delayLockChange(dirfd, path);
+    return vtarget::next(vtarget::real.unlinkat, "unlinkat")(dirfd, path, flags);
+}
+
+__attribute__((visibility("default"))) int renameat(int olddirfd, const char* oldpath, int newdirfd,
+                                                    const char* newpath) {
+    vtarget::delayLockChange(olddirfd, oldpath);
+    return vtarget::next(vtarget::real.renameat, "renameat")(olddirfd, oldpath, newdirfd, newpath);
 }
 
 __attribute__((visibility("default"))) int close(int fd) {

@@ -374,6 +374,9 @@ const Entry kEntries[] = {
      }},
     {{"no-port", nullptr, "opening a served path fails with ENOENT"},
      [](Parse& p, const std::string&) { return p.options.noPort = true; }},
+    {{"lock-delay-ms", "N",
+      "unlink and rename of a lock file (LCK..*) in the lock directory wait N real ms first"},
+     [](Parse& p, const std::string& v) { return parseUint32(v, p.options.lockDelayMs); }},
     {{"serve-ptys", nullptr,
       "a pseudo-terminal opened elsewhere is served from its first "
       "line call on"},

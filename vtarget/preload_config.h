@@ -29,6 +29,7 @@ struct PreloadOptions {
     bool realtime = false;   // sleeps really wait; the chip follows the monotonic clock
     bool servePtys = false;  // a pseudo-terminal slave's first line call serves it
     bool ft232r = false;     // an FTDI open finds the virtual FT232R
+    std::uint32_t lockDelayMs = 0;  // real milliseconds before an unlink or rename of a lock file
     Ft232rConfig ft232rConfig;
     std::string stateOut;
     std::string traceOut;

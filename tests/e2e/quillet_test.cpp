@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <set>
+#include <vector>
 
 #include "tests/e2e/harness.h"
 #include "tests/messages.h"
@@ -206,13 +208,17 @@ TEST(Quillet, TakesThePortAloneAndLeavesItAsFound) {
         Holder holder;
         int code;
         std::string out, why;
-    } rows[] = {{kPort, "", kNone, 0, "held\n", ""},
-                {kPort, lockOf(gone), kNone, 0, "held\n", ""},
-                {kPort, lockOf(getpid()), kNone, 2, lockOf(getpid()), us},
-                {kPort, "\n", kNone, 2, "\n", "  In use by another program.\n"},
-                {pty, "", kNone, 0, "held\n", ""},
-                {pty, "", kOpen, 2, "", us},
-                {pty, "", kExclusive, 2, "", us}};
+    } rows[] = {
+        {kPort, "", kNone, 0, "held\n", ""},
+        {kPort, lockOf(gone), kNone, 0, "held\n", ""},
+        {kPort, lockOf(getpid()), kNone, 2, lockOf(getpid()), us},
+        {kPort, "\n", kNone, 2, "\n",
+         "  Lock file " QUILLET_LOCK_DIR "/LCK..quillet-port names no process (it holds no "
+         "process number): if no program is using the port, remove it with rm " QUILLET_LOCK_DIR
+         "/LCK..quillet-port\n"},
+        {pty, "", kNone, 0, "held\n", ""},
+        {pty, "", kOpen, 2, "", us},
+        {pty, "", kExclusive, 2, "", us}};
     for (const auto& row : rows) {
         int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (row.holder == kExclusive) ioctl(holder, TIOCEXCL);
@@ -450,3 +456,150 @@ TEST(Quillet, FindsTheAdapterByItsIds) {
 }
 
 }  // namespace
+
+// Lock files of other runs and programs. A stale lock that two runs find at
+// once: the second (started 0.6 s later, each rename and unlink of a lock
+// file delayed by 1.2 s) moves the first's fresh lock aside, finds it is not
+// the stale one, puts it back and is refused; the first runs. A lock file
+// that names no process is refused, read twice 100 ms apart, with a line
+// that says how to remove it; a PID padded past 31 columns is read whole.
+TEST(Quillet, LockFilesThatOthersLeave) {
+    pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string pad(40, ' ');
+    const std::string file = std::string(QUILLET_LOCK_DIR) + "/LCK..quillet-port";
+    auto noProcess = [&](const std::string& why) {
+        return "  Lock file " + file + " names no process (" + why +
+               "): if no program is using the port, remove it with rm " + file + "\n";
+    };
+    const struct {
+        std::string lock, vtarget, script, out, why;  // why: standard error, from its 3rd line
+        std::uint64_t sleptUs;
+    } rows[] = {
+        {"", "", "$Q blink.hex; echo $?", "2\n", noProcess("it is empty"), 100000},
+        {"garbage\n", "", "$Q blink.hex; echo $?", "2\n", noProcess("it holds no process number"),
+         100000},
+        {pad + std::to_string(getpid()) + "\n", "", "$Q blink.hex; echo $?", "2\n",
+         "  In use by another program: e2e_tests (PID " + std::to_string(getpid()) + ").\n", 0},
+        {pad + std::to_string(gone) + "\n", "", "$Q --yes blink.hex >/dev/null; echo $?", "0\n", "",
+         0},
+        {lockOf(gone), "lock-delay-ms=1200",
+         "mkfifo in; $Q blink.hex <in 2>a.err & a=$!; exec 3>in; env -u LD_PRELOAD sleep 0.6; "
+         "$Q blink.hex </dev/null 2>b.err; echo $?; echo >&3; echo >&3; exec 3>&-; wait $a; "
+         "echo $?; grep -c \"In use by another program: quillet (PID $a)\" b.err; ls -A lock",
+         "2\n0\n1\n", "", 0},
+    };
+    for (const auto& row : rows) {
+        e2e::Outcome outcome =
+            e2e::run({"Q=\"" + kQuillet + "\"; " + row.script,
+                      row.vtarget + ",port=" + kPort,
+                      {{"blink.hex", kBlink}, {"lock/LCK..quillet-port", row.lock}}});
+        EXPECT_EQ(outcome.out, row.out) << row.script;
+        std::size_t third = outcome.err.find('\n', kBanner.size()) + 1;
+        if (!row.why.empty()) EXPECT_EQ(beforePorts(outcome.err.substr(third)), row.why);
+        if (row.sleptUs != 0) EXPECT_EQ(outcome.number("sleep_us"), row.sleptUs);
+    }
+}
+
+// What each signal does to a read waiting at its prompt: most end it with
+// 128 + N after letting the chip go; SIGQUIT ends the process at once, the
+// chip let go from the handler. Either way no lock file or temporary file
+// is left. SIGXFSZ only fails the write that went past the limit. A signal
+// ends a write into a full pipe, and --list-ports, with 128 + N.
+TEST(Quillet, SignalsEndRunsCleanly) {
+    const std::string atPrompt =
+        "mkfifo in; env --default-signal $Q --read d.hex <in & q=$!; exec 3>in; "
+        "until grep -q Enter stderr; do :; done; kill -";
+    const std::string after = "; echo $?; ls -A lock; ls -A | grep -c tmp";
+    const std::string interrupted = ">>> Interrupted (signal ";
+    const std::string ended =
+        "; until ! kill -0 $q 2>/dev/null || [ $i = 200 ]; do i=$((i+1)); "
+        "env -u LD_PRELOAD sleep 0.05; done; kill -KILL $q 2>/dev/null; wait $q";
+    struct Row {
+        std::string script, out, tail, vtarget = "trace-out=trace";
+    };
+    std::vector<Row> rows;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGPWR, SIGXCPU}) {
+        const std::string n = std::to_string(sig);
+        rows.push_back({atPrompt + n + " $q; wait $q" + after, std::to_string(128 + sig) + "\n0\n",
+                        interrupted + n + "). Programming canceled!\n" + kEoj});
+    }
+    rows.push_back(
+        {"ulimit -c 0; " + atPrompt + "QUIT $q; wait $q 2>/dev/null" + after + "; tail -n 3 trace",
+         "131\n0\nRESET 1\nSCK 0\nMOSI 0\n", kConnect});
+    rows.push_back({"ulimit -f 4; $Q --yes --read d.hex" + after, "4\n0\n",
+                    ">>> Error writing file d.hex: File too large. Reading canceled!\n" +
+                        kDisconnect + "\n" + kEoj});
+    rows.push_back(
+        {"mkfifo p; exec 4<>p; head -c 65536 /dev/zero >&4; $Q --yes --read - >p & "
+         "q=$!; until grep -q readed stderr && [ $(cut -d\" \" -f3 /proc/$q/stat) = S ]; "
+         "do :; done; kill -TERM $q; i=0" +
+             ended + after,
+         "143\n0\n", interrupted + "15). Programming canceled!\n" + kEoj});
+    rows.push_back(
+        {"sh fake.sh; for n in 0 1 2 3 9 10; do echo x >lock/LCK..ttyUSB$n; echo x "
+         ">lock/LCK..ttyS$n; "
+         "done; $Q --sysroot=fake --list-ports & q=$!; until ls -l /proc/$q/fd "
+         "2>/dev/null | grep -q class/tty || ! kill -0 $q 2>/dev/null; do :; done; "
+         "kill -TERM $q; wait $q; echo $?",
+         "143\n", kBanner, "realtime"});
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = e2e::run({"Q=\"" + kQuillet + "\"; " + row.script,
+                                         row.vtarget + ",port=" + kPort,
+                                         {{"fake.sh", kFakeSys}}});
+        EXPECT_EQ(outcome.out, row.out) << row.script;
+        std::size_t size = std::min(outcome.err.size(), row.tail.size());
+        EXPECT_EQ(outcome.err.substr(outcome.err.size() - size), row.tail) << row.script;
+    }
+}
+
+// The fake tree with 1100 more ports: the list holds 1024 ports and says how
+// many it left out; usb:VID:PID finds its adapter among them all. Control
+// characters in a USB string, a file name or a port name are escaped; a name
+// in UTF-8 prints as it is. A lock file that names no process is listed so.
+TEST(Quillet, ListsEveryPortAndEscapesNames) {
+    char tree[] = "/tmp/quillet-sys-XXXXXX";
+    ASSERT_NE(mkdtemp(tree), nullptr);
+    ASSERT_EQ(std::system(("cd " + std::string(tree) + " && " + kFakeSys).c_str()), 0);
+    const e2e::fs::path ttys = e2e::fs::path(tree) / "fake/sys/class/tty";
+    for (int n = 100; n < 1200; ++n) {
+        e2e::fs::path tty = ttys / ("ttyS" + std::to_string(n));
+        e2e::fs::create_directory(tty);
+        e2e::fs::create_directory_symlink("../../../devices/platform/serial8250", tty / "device");
+    }
+    const std::string ch340 = "fake/dev/ttyUSB0  CH340 (ch341-uart) 1a86:7523  ";
+    // The large tree, linked; the small one, made anew where a row changes it.
+    const std::string large = "ln -s " + std::string(tree) + "/fake fake; ";
+    const std::string small = "env -u LD_PRELOAD sh fake.sh; ";
+    const struct {
+        std::string script, out, tail;  // tail: the end of standard error up to any ports listed
+    } rows[] = {
+        {large + "$Q --list-ports | wc -l", "1024\n",
+         kBanner + "  82 more ports left out: the list holds at most 1024.\n"},
+        {large + "$Q --port=usb:1a86:7523 --yes blink.hex >/dev/null; echo $?", "0\n", kEoj},
+        {small + "echo x >lock/LCK..ttyUSB0; $Q --list-ports | grep ttyUSB0",
+         ch340 + "no serial number  \"USB Serial\"  lock file names no process, refused\n",
+         kBanner},
+        {small +
+             "U=fake/sys/devices/usb1/1-1; printf \"Evil\\033[2J\" >$U/product; printf \"S\\007N\" "
+             ">$U/serial; $Q --list-ports | grep ttyUSB0",
+         ch340 + "serial S\\x07N  \"Evil\\x1b[2J\"\n", kBanner},
+        {"$Q \"$(printf \"a\\033b.hex\")\"; echo $?", "4\n",
+         ">>> Error opening file a\\x1bb.hex\n"},
+        {"$Q \xC3\xA9.hex; echo $?", "4\n", ">>> Error opening file \xC3\xA9.hex\n"},
+        {"$Q --port=\"$(printf \"/x\\033y\")\" blink.hex; echo $?", "2\n",
+         ">>>COM-port \"/x\\x1by\" not allowed! Programming canceled!\n  No such port: /x\\x1by "
+         "does not exist.\n"},
+    };
+    for (const auto& row : rows) {
+        e2e::Outcome outcome = e2e::run({"Q=\"" QUILLET_BINARY " --sysroot=fake\"; " + row.script,
+                                         "port=fake/dev/ttyUSB0",
+                                         {{"blink.hex", kBlink}, {"fake.sh", kFakeSys}}});
+        EXPECT_EQ(withoutFtdi(outcome.out), row.out) << row.script;
+        std::string err = withoutFtdi(beforePorts(outcome.err));
+        std::size_t size = std::min(err.size(), row.tail.size());
+        EXPECT_EQ(err.substr(err.size() - size), row.tail) << row.script;
+    }
+    e2e::fs::remove_all(tree);
+}
