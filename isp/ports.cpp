@@ -59,12 +59,12 @@ void sayWhy(const port::Opened& opened) {
                 std::fprintf(stderr,
                              "  %s is this session's controlling terminal, whatever device that "
                              "is: quillet never drives it. Name the port itself.\n",
-                             facts.device);
+                             device.of(facts.device));
             } else {
                 std::fprintf(stderr,
                              "  No such device or address: %s stands for the controlling "
                              "terminal, and this session has none.\n",
-                             facts.device);
+                             device.of(facts.device));
             }
             break;
         case port::Refusal::ConsoleUnchecked:
