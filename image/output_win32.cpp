@@ -268,9 +268,14 @@ const char* reason() {
 
 namespace image::output {
 
-// Windows ends a run through its console control handler, which stops no write.
+// Windows ends a run through its console control handler (run/signals_win32.cpp),
+// which runs in a thread of its own, stops no write and removes nothing.
+void stop() {}
+
 bool stopped() {
     return false;
 }
+
+void abandon() {}
 
 }  // namespace image::output
