@@ -208,7 +208,7 @@ void findFtdiChips(FoundPorts& found) {
         if (ftdi_usb_find_all(context, &list, kVendor, product) < 0) list = nullptr;
         for (ftdi_device_list* at = list; at != nullptr; at = at->next) {
             FoundPort* port = addPort(found);
-            if (port == nullptr) break;
+            if (port == nullptr) continue;
             port->bitBang = port->usb = true;
             port->vid = kVendor;
             port->pid = static_cast<unsigned>(product);

@@ -105,7 +105,7 @@ void findRegistered(FoundPorts& found) {
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_SZ || named(found, name) != nullptr) continue;
         FoundPort* port = addPort(found);
-        if (port == nullptr) break;
+        if (port == nullptr) continue;
         std::snprintf(port->name, sizeof port->name, "%s", name);
         const char* slash = std::strrchr(device, '\\');
         std::snprintf(port->driver, sizeof port->driver, "%s", slash ? slash + 1 : device);
