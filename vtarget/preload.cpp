@@ -28,6 +28,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -187,8 +188,11 @@ PortOptions portOptions(const PreloadOptions& options) {
     PortOptions port;
     port.paths.push_back(QUILLET_COM1_DEVICE);
     port.paths.insert(port.paths.end(), options.ports.begin(), options.ports.end());
-    port.numbers = options.portNumbers;
-    if (options.realDevice != 0) port.realDevice = options.realDevice;
+    for (const auto& [path, number] : options.portNumbers)
+        port.numbers[path] = makedev(number.majorNumber, number.minorNumber);
+    const DeviceNumber& real = options.realDevice;
+    if (real.majorNumber != 0 || real.minorNumber != 0)
+        port.realDevice = makedev(real.majorNumber, real.minorNumber);
     port.noPort = options.noPort;
     port.servePtys = options.servePtys;
     return port;

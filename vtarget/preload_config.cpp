@@ -1,7 +1,5 @@
 #include "vtarget/preload_config.h"
 
-#include <sys/sysmacros.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,7 +51,7 @@ bool parseUint32(const std::string& text, std::uint32_t& value) {
 }
 
 // "MAJ:MIN" in decimal, as ls -l shows a device.
-bool parseDevice(const std::string& text, dev_t& device) {
+bool parseDevice(const std::string& text, DeviceNumber& device) {
     std::size_t colon = text.find(':');
     std::uint64_t major = 0;
     std::uint64_t minor = 0;
@@ -61,7 +59,7 @@ bool parseDevice(const std::string& text, dev_t& device) {
         !parseNumber(text.substr(colon + 1), 10, 0xFFFFF, minor)) {
         return false;
     }
-    device = makedev(static_cast<unsigned>(major), static_cast<unsigned>(minor));
+    device = {static_cast<unsigned>(major), static_cast<unsigned>(minor)};
     return true;
 }
 
@@ -350,7 +348,7 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          std::size_t at = v.find('@');
          std::string path = v.substr(0, at);
-         dev_t number = 0;
+         DeviceNumber number;
          if (at != std::string::npos && !parseDevice(v.substr(at + 1), number)) return false;
          if (at != std::string::npos) p.options.portNumbers[path] = number;
          p.options.ports.push_back(path);

@@ -18,12 +18,18 @@
 
 namespace vtarget {
 
+// A device number as ls -l shows it; the served port makes it the platform's.
+struct DeviceNumber {
+    unsigned majorNumber = 0;
+    unsigned minorNumber = 0;
+};
+
 struct PreloadOptions {
     Config chip;
     AdapterConfig adapter;
     std::vector<std::string> ports;  // served device paths besides the build's COM1 device
-    std::map<std::string, dev_t> portNumbers;  // a served path's device number, where given
-    dev_t realDevice = 0;                      // what TIOCGDEV answers; 0: the served port's
+    std::map<std::string, DeviceNumber> portNumbers;  // a served path's number, where given
+    DeviceNumber realDevice;  // what TIOCGDEV answers; 0:0: the served port's
     int fdsLeft = -1;        // descriptors the process may still open once loaded; -1: no limit set
     bool noPort = false;     // opening a served path fails with ENOENT
     bool realtime = false;   // sleeps really wait; the chip follows the monotonic clock
