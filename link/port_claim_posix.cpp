@@ -123,9 +123,12 @@ int removeStale(int dir, const char* name, const Seen& seen) {
                 was.st_dev == now.st_dev && was.st_ino == now.st_ino && moved.size == seen.size &&
                 std::memcmp(moved.text, seen.text, static_cast<std::size_t>(seen.size)) == 0;
     forget(moved);
-    if (!same) ::linkat(dir, aside, dir, name, 0);
-    ::unlinkat(dir, aside, 0);
-    return same ? 0 : EAGAIN;
+    // Putting back fails with EEXIST only where a third run's lock has the
+    // name; any other failure leaves the file aside rather than lose it.
+    int putBack = 0;
+    if (!same && ::linkat(dir, aside, dir, name, 0) != 0 && errno != EEXIST) putBack = errno;
+    if (putBack == 0) ::unlinkat(dir, aside, 0);
+    return same ? 0 : putBack != 0 ? putBack : EAGAIN;
 }
 
 // Names the lock file of path into name: false when no file can have it.
