@@ -34,6 +34,7 @@
 
 #include "vtarget/chip.h"
 #include "vtarget/noise.h"
+#include "vtarget/target.h"
 #include "vtarget/violations.h"
 
 namespace vtarget {
@@ -94,7 +95,7 @@ const std::vector<AdapterPreset>& adapterPresets();
 
 class Adapter {
   public:
-    Adapter(Chip& chip, const AdapterConfig& config);
+    Adapter(Target& chip, const AdapterConfig& config);
 
     // One call that drives each of RTS and DTR in `lines` (lineBit()s) to
     // its bit in `levels`: a line call, and a trace line such as "SCK 1", for
@@ -141,7 +142,6 @@ class Adapter {
     // A line per pin call and wait: "SCK 1", "MOSI 0", "RESET 1", "MISO 0",
     // "SLEEP 2000"; kept only with AdapterConfig::trace.
     const std::vector<std::string>& trace() const { return trace_; }
-    const Chip& chip() const { return chip_; }
     const Violations& violations() const { return violations_; }
     const Noise& noise() const { return noise_; }
 
@@ -151,7 +151,7 @@ class Adapter {
     void pinCall(const char* name, bool level);
     void pollMiso();
 
-    Chip& chip_;
+    Target& chip_;
     const AdapterConfig config_;
     std::uint64_t calls_ = 0;     // calls that succeeded
     std::uint64_t activity_ = 0;  // calls tried and sleeps taken

@@ -50,6 +50,7 @@
 #include "vtarget/preload_config.h"
 #include "vtarget/report.h"
 #include "vtarget/served_port.h"
+#include "vtarget/tpi_chip.h"
 #include "vtarget/virtual_clock.h"
 
 #ifndef QUILLET_COM1_DEVICE
@@ -200,14 +201,16 @@ PortOptions portOptions(const PreloadOptions& options) {
 
 }  // namespace
 
-// Everything the library keeps for the process: one chip behind one adapter,
-// reached through the served port and, with the ft232r key, an FT232R.
+// Everything the library keeps for the process: one chip behind one adapter
+// (the TPI chip with the tpi key, else the serial one), reached through the
+// served port and, with the ft232r key, an FT232R.
 class Library {
   public:
     explicit Library(const PreloadOptions& options)
         : options_(options),
           chip_(chipConfig(options)),
-          adapter_(chip_, adapterConfig(options)),
+          tpi_(options.tpi ? std::make_unique<TpiChip>(options.tpiChip) : nullptr),
+          adapter_(tpi_ ? static_cast<Target&>(*tpi_) : chip_, adapterConfig(options)),
           clock_(adapter_),
           port_(adapter_, portOptions(options), {realOpen, realClose, realIoctl}),
           owner_(::getpid()),
@@ -248,7 +251,8 @@ class Library {
         if (worthWriting(options_.stateOut, atExit)) {
             std::uint64_t roundTrips = ft232r_ ? ft232r_->roundTrips() : 0;
             std::ofstream(options_.stateOut, std::ios::trunc)
-                << stateJson(adapter_, roundTrips, port_.opens());
+                << (tpi_ ? tpiStateJson(*tpi_, adapter_, roundTrips, port_.opens())
+                         : stateJson(chip_, adapter_, roundTrips, port_.opens()));
         }
         if (worthWriting(options_.traceOut, atExit)) {
             std::ofstream out(options_.traceOut, std::ios::trunc);
@@ -264,6 +268,7 @@ class Library {
 
     const PreloadOptions options_;
     Chip chip_;
+    std::unique_ptr<TpiChip> tpi_;
     Adapter adapter_;
     VirtualClock clock_;
     ServedPort port_;

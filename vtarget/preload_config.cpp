@@ -1,5 +1,6 @@
 #include "vtarget/preload_config.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +133,8 @@ struct Parse {
     PreloadOptions& options;
     std::string error;  // a value that reads well but cannot be used
     bool flashUsGiven = false, eepromUsGiven = false, eraseUsGiven = false, sckMinGiven = false;
+    bool signatureGiven = false;
+    int model = 0;  // as model= gave it; 0 when not given
     // The adapter's keys given, which stand whatever adapter= says.
     bool callGiven = false, statusGiven = false, pollGiven = false, breakGiven = false;
     bool statusFollowsCall = true;  // the adapter's status read costs a line call's time
@@ -175,13 +178,15 @@ struct Entry {
 };
 
 const Entry kEntries[] = {
-    {{"model", "10|11|12|15", "the chip's signature, busy times and fuse bits (12)"},
+    {{"model", "4|5|9|10|11|12|15",
+      "the chip's signature, busy times and fuse bits (12; 4|5|9|10 with tpi: 10)"},
      [](Parse& p, const std::string& v) {
          std::uint64_t number = 0;
          Config model = p.options.chip;
-         if (!parseNumber(v, 10, 99, number) || !applyModel(static_cast<int>(number), model)) {
-             return false;
-         }
+         TpiConfig tpi;
+         if (!parseNumber(v, 10, 99, number)) return false;
+         p.model = static_cast<int>(number);
+         if (!applyModel(p.model, model)) return applyTpiModel(p.model, tpi);
          Config& chip = p.options.chip;
          chip.signature = model.signature;
          chip.fuseBits = model.fuseBits;
@@ -198,6 +203,7 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          std::uint64_t number = 0;
          if (!parseHex(v, 6, number)) return false;
+         p.signatureGiven = true;
          p.options.chip.signature = {static_cast<std::uint8_t>(number >> 16),
                                      static_cast<std::uint8_t>(number >> 8),
                                      static_cast<std::uint8_t>(number)};
@@ -275,6 +281,25 @@ const Entry kEntries[] = {
      }},
     {{"erase-warning", nullptr, "a lone chip erase leaves the flash byte at 000 as it was"},
      [](Parse& p, const std::string&) { return p.options.chip.eraseWarning = true; }},
+    {{"tpi", nullptr, "a TPI chip (ATtiny4/5/9/10, docs/tpi.md) instead of the serial one"},
+     [](Parse& p, const std::string&) { return p.options.tpi = true; }},
+    {{"tpi-link", "ok|no-resistor|no-miso|short", "the TPI cable, or its fault (ok)"},
+     [](Parse& p, const std::string& v) {
+         const std::pair<const char*, TpiLink> kLinks[] = {{"ok", TpiLink::Ok},
+                                                           {"no-resistor", TpiLink::NoResistor},
+                                                           {"no-miso", TpiLink::NoMiso},
+                                                           {"short", TpiLink::Short}};
+         for (const auto& [name, link] : kLinks) {
+             if (v != name) continue;
+             p.options.tpiChip.link = link;
+             return true;
+         }
+         return false;
+     }},
+    {{"tpi-config", "XX", "the TPI chip's configuration byte (FF); bit 0 clear: RSTDISBL"},
+     [](Parse& p, const std::string& v) { return parseByte(v, p.options.tpiChip.configByte); }},
+    {{"tpi-lock", "XX", "the TPI chip's lock byte (FF); NVLB in bits 1:0"},
+     [](Parse& p, const std::string& v) { return parseByte(v, p.options.tpiChip.lockByte); }},
     {{"adapter", "native|ftdi|cp210x|ch340|pl2303",
       "the four keys below as the adapter's driver has them (native)"},
      applyAdapter},
@@ -393,6 +418,27 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string&) { return p.options.help = true; }},
 };
 
+// The TPI chip's model and the keys it shares with the serial one, once all
+// are read: model= may come before or after tpi.
+std::string finishTpi(Parse& p) {
+    PreloadOptions& options = p.options;
+    TpiConfig& tpi = options.tpiChip;
+    bool tpiModel = applyTpiModel(p.model == 0 ? 10 : p.model, tpi);
+    if (!options.tpi) {
+        Config model;
+        bool serialModel = p.model == 0 || applyModel(p.model, model);
+        return serialModel ? "" : "model " + std::to_string(p.model) + " needs tpi";
+    }
+    if (!tpiModel) return "model " + std::to_string(p.model) + " is not a TPI chip";
+    if (p.signatureGiven) tpi.signature = options.chip.signature;
+    tpi.calibration = options.chip.calibration;
+    tpi.absent = options.chip.absent;
+    std::copy_n(options.chip.flash.begin(), tpi.flashBytes, tpi.flash.begin());
+    if (p.flashUsGiven) tpi.wordWriteUs = options.chip.flashWriteUs;
+    if (p.eraseUsGiven) tpi.chipEraseUs = tpi.sectionEraseUs = options.chip.eraseUs;
+    return "";
+}
+
 }  // namespace
 
 const std::vector<PreloadKey>& preloadKeys() {
@@ -458,7 +504,7 @@ std::string parsePreloadOptions(const char* text, PreloadOptions& options) {
     }
     AdapterConfig& adapter = options.adapter;
     if (!parse.statusGiven && parse.statusFollowsCall) adapter.statusNs = adapter.callNs;
-    return "";
+    return finishTpi(parse);
 }
 
 }  // namespace vtarget

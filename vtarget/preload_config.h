@@ -15,6 +15,7 @@
 #include "vtarget/adapter.h"
 #include "vtarget/chip.h"
 #include "vtarget/ft232r.h"
+#include "vtarget/tpi_chip.h"
 
 namespace vtarget {
 
@@ -26,6 +27,8 @@ struct DeviceNumber {
 
 struct PreloadOptions {
     Config chip;
+    bool tpi = false;  // the TPI chip stands behind the adapter instead of the serial one
+    TpiConfig tpiChip;
     AdapterConfig adapter;
     std::vector<std::string> ports;  // served device paths besides the build's COM1 device
     std::map<std::string, DeviceNumber> portNumbers;  // a served path's number, where given
@@ -58,7 +61,9 @@ std::string preloadHelp();
 // an empty string, or what is wrong with the text. flash-in and eeprom-in are
 // read here, from regular files only. A busy time or an SCK minimum given
 // with its key stands, whatever model= says, and so does an adapter setting,
-// whatever adapter= says.
+// whatever adapter= says. With tpi, model= is 4, 5, 9 or 10, and calibration=,
+// absent, flash-in, flash-us (a word write) and erase-us (a chip or section
+// erase) set the TPI chip.
 std::string parsePreloadOptions(const char* text, PreloadOptions& options);
 
 }  // namespace vtarget

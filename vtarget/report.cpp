@@ -1,6 +1,7 @@
 #include "vtarget/report.h"
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace vtarget {
@@ -34,35 +35,31 @@ std::string number(std::uint64_t value) {
     return std::to_string(value);
 }
 
-}  // namespace
-
-std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
-                      std::uint64_t portOpens) {
-    const Chip& chip = adapter.chip();
-    std::uint8_t fuse = chip.fuse();
-    std::uint8_t lock = chip.lock();
-    std::string json = "{\n";
-    json += field("flash", quoted(hex(chip.flash().data(), kFlashBytes)));
-    json += field("eeprom", quoted(hex(chip.eeprom().data(), kEepromBytes)));
-    json += field("fuse", quoted(hex(&fuse, 1)));
-    json += field("lock", quoted(hex(&lock, 1)));
-    json += field("virtual_us", number(chip.nowUs()));
+// What the adapter counted and the chip's counts and violations, with the
+// adapter's own violations after the chip's.
+template <typename AnyChip>
+std::string counts(const AnyChip& chip, const Adapter& adapter, std::uint64_t usbRoundTrips,
+                   std::uint64_t portOpens) {
+    std::string json = field("virtual_us", number(chip.nowNs() / 1000));
     json += field("sleep_us", number(adapter.sleptNs() / 1000));
     json += field("line_calls", number(adapter.lineCalls()));
     json += field("status_reads", number(adapter.statusReads()));
     json += field("usb_round_trips", number(usbRoundTrips));
     json += field("port_opens", number(portOpens));
-    std::string counts;
+    std::string kinds;
     for (const auto& [kind, count] : chip.instructions())
-        counts += (counts.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
-    json += field("instructions", "{" + counts + "}");
+        kinds += (kinds.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
+    json += field("instructions", "{" + kinds + "}");
     json += field("unknown_instructions", number(chip.unknownInstructions()));
-    std::string framed;
-    for (const auto& [kind, count] : chip.outOfFrameInstructions())
-        framed += (framed.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
-    json += field("out_of_frame_words", number(chip.outOfFrameWords()));
-    json += field("out_of_frame_run_max", number(chip.outOfFrameRunMax()));
-    json += field("out_of_frame_instructions", "{" + framed + "}");
+    // Only the serial chip keeps the host's 32-bit frame.
+    if constexpr (std::is_same_v<AnyChip, Chip>) {
+        std::string framed;
+        for (const auto& [kind, count] : chip.outOfFrameInstructions())
+            framed += (framed.empty() ? "" : ", ") + quoted(kind) + ": " + number(count);
+        json += field("out_of_frame_words", number(chip.outOfFrameWords()));
+        json += field("out_of_frame_run_max", number(chip.outOfFrameRunMax()));
+        json += field("out_of_frame_instructions", "{" + framed + "}");
+    }
     const Noise& noise = adapter.noise();
     std::string calls, events;
     for (std::size_t k = 0; k < kNoiseKinds; ++k) {
@@ -87,6 +84,35 @@ std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
     for (const std::string& text : kept)
         texts += (texts.empty() ? "" : ", ") + quoted(text);
     return json + "  \"violations\": [" + texts + "]\n}\n";
+}
+
+std::string byteField(const char* name, std::uint8_t value) {
+    return field(name, quoted(hex(&value, 1)));
+}
+
+}  // namespace
+
+std::string stateJson(const Chip& chip, const Adapter& adapter, std::uint64_t usbRoundTrips,
+                      std::uint64_t portOpens) {
+    std::string json = "{\n";
+    json += field("flash", quoted(hex(chip.flash().data(), kFlashBytes)));
+    json += field("eeprom", quoted(hex(chip.eeprom().data(), kEepromBytes)));
+    json += byteField("fuse", chip.fuse());
+    json += byteField("lock", chip.lock());
+    return json + counts(chip, adapter, usbRoundTrips, portOpens);
+}
+
+std::string tpiStateJson(const TpiChip& chip, const Adapter& adapter, std::uint64_t usbRoundTrips,
+                         std::uint64_t portOpens) {
+    std::string json = "{\n";
+    json += field("model", number(static_cast<std::uint64_t>(chip.config().model)));
+    json += field("flash", quoted(hex(chip.flash().data(), chip.config().flashBytes)));
+    json += byteField("lock", chip.lockByte());
+    json += byteField("config", chip.configByte());
+    json += byteField("calibration", chip.config().calibration);
+    json += field("nvmen", chip.nvmEnabled() ? "true" : "false");
+    json += field("error_state", chip.inErrorState() ? "true" : "false");
+    return json + counts(chip, adapter, usbRoundTrips, portOpens);
 }
 
 void writeTrace(std::ostream& out, const Adapter& adapter) {

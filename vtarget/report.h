@@ -8,6 +8,11 @@
 // asked for), "line_calls" and "status_reads" (pins driven and MISO reads);
 // "usb_round_trips" (the USB transfers a host of the virtual FT232R waited
 // on); from both, "violation_count" and "violations" (the first few, as text).
+//
+// The TPI chip's state has "model", "flash" (its 512 or 1024 bytes), "lock",
+// "config" and "calibration" (two hexadecimal digits each), "nvmen",
+// "error_state", and the same counts, with "instructions" by TPI instruction
+// and NVM operation.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +20,16 @@
 #include <string>
 
 #include "vtarget/adapter.h"
+#include "vtarget/chip.h"
+#include "vtarget/tpi_chip.h"
 
 namespace vtarget {
 
 // portOpens: the opens of a served path that reached the served port.
-std::string stateJson(const Adapter& adapter, std::uint64_t usbRoundTrips,
+std::string stateJson(const Chip& chip, const Adapter& adapter, std::uint64_t usbRoundTrips,
                       std::uint64_t portOpens = 0);
+std::string tpiStateJson(const TpiChip& chip, const Adapter& adapter, std::uint64_t usbRoundTrips,
+                         std::uint64_t portOpens = 0);
 
 // The adapter's trace, a line per pin call or wait: "SCK 1", "MOSI 0",
 // "RESET 1", "MISO 0", "SLEEP 2000".
