@@ -179,7 +179,7 @@ struct Entry {
 
 const Entry kEntries[] = {
     {{"model", "4|5|9|10|11|12|15",
-      "the chip's signature, busy times and fuse bits (12; 4|5|9|10 with tpi: 10)"},
+      "the chip's signature, busy times and fuse bits (12; with tpi: 10)"},
      [](Parse& p, const std::string& v) {
          std::uint64_t number = 0;
          Config model = p.options.chip;
@@ -251,7 +251,7 @@ const Entry kEntries[] = {
          p.options.chip.astrayFlash = static_cast<int>(address);
          return true;
      }},
-    {{"flash-us", "N", "microseconds a flash byte write keeps the chip busy (model's)"},
+    {{"flash-us", "N", "microseconds a flash byte (tpi: word) write keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
          return p.flashUsGiven = parseUint32(v, p.options.chip.flashWriteUs);
      }},
@@ -259,7 +259,7 @@ const Entry kEntries[] = {
      [](Parse& p, const std::string& v) {
          return p.eepromUsGiven = parseUint32(v, p.options.chip.eepromWriteUs);
      }},
-    {{"erase-us", "N", "microseconds a chip erase keeps the chip busy (model's)"},
+    {{"erase-us", "N", "microseconds a chip (tpi: or section) erase keeps the chip busy (model's)"},
      [](Parse& p, const std::string& v) {
          return p.eraseUsGiven = parseUint32(v, p.options.chip.eraseUs);
      }},

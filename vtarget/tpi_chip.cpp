@@ -8,12 +8,12 @@ using wiring::Pin;
 
 // DS40002060A 15.3.1: TPIDATA high for 16 TPICLK cycles enables the interface.
 constexpr unsigned kEnableCycles = 16;
-// 15.3.3, Figure 15-4: start, D0..D7, even parity, two stop bits.
+// 15.3.3 "Frame Format": start, D0..D7, even parity, two stop bits.
 constexpr unsigned kFrameBits = 12;
-// 15.3.5: a BREAK is at least 12 bits of low level.
+// 15.3.5 "Supported Characters": a BREAK is at least 12 bits of low level.
 constexpr unsigned kBreakBits = 12;
 
-// Table 15-2 ff.: the opcodes; SIN and SOUT carry a 6-bit I/O address as
+// Tables 15-2 to 15-9: the opcodes; SIN and SOUT carry a 6-bit I/O address as
 // "0aa1 aaaa" and "1aa1 aaaa", SLDCS and SSTCS a 4-bit one.
 constexpr std::uint8_t kOpSld = 0x20, kOpSldPlus = 0x24, kOpSst = 0x60, kOpSstPlus = 0x64;
 constexpr std::uint8_t kOpSstpr = 0x68, kOpSldcs = 0x80, kOpSstcs = 0xC0, kOpSkey = 0xE0;
@@ -22,10 +22,10 @@ constexpr std::uint64_t kNvmKey = 0x1289AB45CDD888FFull;
 // Table 15-11: the Control and Status Space.
 constexpr unsigned kTpisr = 0x00, kTpipcr = 0x02, kTpiir = 0x0F;
 constexpr std::uint8_t kNvmen = 0x02, kTpiIdentification = 0x80;  // Table 15-12
-// 16.7.1, 16.7.2: NVMCSR (NVMBSY is bit 7) and NVMCMD in I/O space.
+// 16.7 (page 123): NVMCSR (NVMBSY is bit 7) and NVMCMD in I/O space.
 constexpr unsigned kNvmcsr = 0x32, kNvmcmd = 0x33;
 constexpr std::uint8_t kNvmbsy = 0x80;
-// Table 16-10 (16.7.2): the NVM commands.
+// 16.7, NVMCMD: the NVM commands.
 constexpr std::uint8_t kCmdNoOperation = 0x00, kCmdChipErase = 0x10, kCmdSectionErase = 0x14,
                        kCmdWordWrite = 0x1D;
 // Figure 6-1 and 16.3: the data space. I/O 0x00-0x3F, SRAM 0x40-0x5F, the NVM
@@ -59,9 +59,10 @@ bool applyTpiModel(int model, TpiConfig& config) {
     //
     // Busy times: the datasheet says only to poll NVMBSY (16.4.3) and gives
     // no chip erase, section erase or word write time. The model takes 4 ms
-    // for an erase and 2 ms for a word write, the order of the typical page
-    // erase and write times Microchip gives for its later tinyAVR parts
-    // (e.g. ATtiny1614 DS40002204A, "Programming Time"): planning figures.
+    // for an erase and 2 ms for a word write, the order of the typical times
+    // Microchip gives for its later tinyAVR parts (their data sheets'
+    // "Programming Time": page write 2 ms, page erase 2 ms, chip erase 4 ms
+    // and more): planning figures.
     static const struct {
         int model;
         unsigned flashBytes;
@@ -86,9 +87,9 @@ TpiChip::TpiChip(const TpiConfig& config)
     powerUp();
 }
 
-// 16.3.3: the configuration bits take effect at power-up; with RSTDISBL
-// (bit 0) programmed, RESET is an I/O pin and only 12 V on it enables the
-// TPI (15.3.1), which a serial port cannot give: the chip does not answer.
+// The configuration byte is read at power-up, so RSTDISBL (bit 0) written
+// now takes effect then: RESET is an I/O pin, and only 12 V on it enables
+// the TPI (15.3.1), which a serial port cannot give: the chip does not answer.
 void TpiChip::powerUp() {
     resetDisabled_ = (configWord_[0] & 0x01) == 0;
     layer_ = Layer::Off;
@@ -140,7 +141,7 @@ void TpiChip::setPin(Pin pin, bool level) {
     }
 }
 
-// 15.3.6: the line, as the datasheet's driver and the cable make it.
+// The line, as the chip's driver (15.3.9) and the cable make it.
 bool TpiChip::tpiData() const {
     bool drives = layer_ == Layer::Transmit && driving_;
     switch (config_.link) {
@@ -148,7 +149,10 @@ bool TpiChip::tpiData() const {
         case TpiLink::NoMiso:
             return drives ? outLevel_ : hostData_;
         case TpiLink::NoResistor:
-            return drives ? outLevel_ : true;  // the chip's pull-up
+            // The DSR receiver's input load (3 to 7 kOhm, TIA-232-F) holds the
+            // line below its threshold against the chip's pull-up (20 to 50
+            // kOhm, Table 17-1).
+            return drives && outLevel_;
         case TpiLink::Short:
             return hostData_;
     }
@@ -175,7 +179,7 @@ std::uint8_t TpiChip::guardBits() const {
     return static_cast<std::uint8_t>((guardTime_ == 7 ? 0 : 128u >> guardTime_) + 2);
 }
 
-// 15.3.6: data is sampled on TPICLK's rising edge.
+// 15.3.6 "Operation": data is sampled on TPICLK's rising edge.
 void TpiChip::onRise() {
     switch (layer_) {
         case Layer::Off:
@@ -186,7 +190,6 @@ void TpiChip::onRise() {
                 layer_ = Layer::Receive;
                 inFrame_ = inBreak_ = false;
                 zeros_ = 0;
-                op_ = 0;
                 operands_ = 0;
             }
             return;
@@ -221,20 +224,20 @@ void TpiChip::onFall() {
         zeros_ = 0;
         return;
     }
-    // 15.3.7: the driver is on for a zero, and for the first cycle of a run of ones.
+    // 15.3.9: the driver is on for a zero, and for the first cycle of a run of ones.
     driving_ = !bit || !sent_ || !outLevel_;
     outLevel_ = bit;
     sent_ = true;
 }
 
-// 15.3.7: with the driver off the pull-up holds the line high; the chip reads
-// it low only when the host drives it, a collision, and stops sending.
+// 15.3.8, 15.3.9: with the driver off the pull-up holds the line high; the
+// chip reads it low only when the host drives it, a collision, and stops sending.
 void TpiChip::transmitSample() {
     if (driving_ || !sent_ || tpiData()) return;
     fail(inGuard_ ? "frame during the guard time" : "collision");
 }
 
-// 15.3.7, 15.3.8: a parity or frame error or a collision puts the access
+// 15.3.7 to 15.3.9: a parity or frame error or a collision puts the access
 // layer in the error state, the physical layer in receive mode, until a BREAK.
 void TpiChip::fail(const char* what) {
     violations_.add(what);
@@ -242,7 +245,6 @@ void TpiChip::fail(const char* what) {
     driving_ = false;
     inFrame_ = inBreak_ = false;
     zeros_ = 0;
-    op_ = 0;
     operands_ = 0;
 }
 
@@ -254,7 +256,6 @@ void TpiChip::receiveBit(bool bit) {
         layer_ = Layer::Receive;
         inFrame_ = false;
         inBreak_ = true;
-        op_ = 0;
         operands_ = 0;
         return;
     }
@@ -280,60 +281,54 @@ void TpiChip::receiveBit(bool bit) {
     onFrame(data);
 }
 
-// 15.5: one instruction byte, then one operand byte (eight for SKEY).
-void TpiChip::onFrame(std::uint8_t byte) {
-    if (operands_ > 0) {
-        --operands_;
-        if (op_ == kOpSkey) {
-            key_ |= std::uint64_t{byte} << (8 * (7 - operands_));
-            if (operands_ > 0) return;
-            ++counts_[kSkey];
-            // 15.6: the key enables NVM programming; NVMEN shows it.
-            if (key_ == kNvmKey) {
-                nvmen_ = true;
-            } else {
-                violations_.add("SKEY with a wrong key");
-            }
-            op_ = 0;
-            return;
-        }
-        std::uint8_t op = op_;
-        op_ = 0;
-        return execute(op, byte);
+// Tables 15-2 to 15-9: the instruction an opcode names; false for none.
+bool TpiChip::decode(std::uint8_t op, Kind& kind) {
+    const std::pair<std::uint8_t, std::uint8_t> kOpcodes[] = {
+        {0xFF, kOpSld}, {0xFF, kOpSldPlus}, {0xFF, kOpSst},   {0xFF, kOpSstPlus}, {0xFE, kOpSstpr},
+        {0x90, 0x10},   {0x90, 0x90},       {0xF0, kOpSldcs}, {0xF0, kOpSstcs},   {0xFF, kOpSkey}};
+    for (int k = kSld; k <= kSkey; ++k) {
+        if ((op & kOpcodes[k].first) != kOpcodes[k].second) continue;
+        kind = static_cast<Kind>(k);
+        return true;
     }
-    bool sin = (byte & 0x90) == 0x10, sout = (byte & 0x90) == 0x90;
-    if (byte == kOpSld || byte == kOpSldPlus || sin || (byte & 0xF0) == kOpSldcs) {
-        return execute(byte, 0);
-    }
-    if (byte == kOpSst || byte == kOpSstPlus || (byte & 0xFE) == kOpSstpr || sout ||
-        (byte & 0xF0) == kOpSstcs) {
-        op_ = byte;
-        operands_ = 1;
-        return;
-    }
-    if (byte == kOpSkey) {
-        op_ = byte;
-        operands_ = 8;
-        key_ = 0;
-        return;
-    }
-    ++unknown_;
+    return false;
 }
 
-void TpiChip::execute(std::uint8_t op, std::uint8_t operand) {
-    bool dataSpace =
-        op == kOpSld || op == kOpSldPlus || op == kOpSst || op == kOpSstPlus || (op & 0x10) == 0x10;
-    Kind kind = op == kOpSld              ? kSld
-                : op == kOpSldPlus        ? kSldPlus
-                : op == kOpSst            ? kSst
-                : op == kOpSstPlus        ? kSstPlus
-                : (op & 0xFE) == kOpSstpr ? kSstpr
-                : (op & 0x90) == 0x10     ? kSin
-                : (op & 0x90) == 0x90     ? kSout
-                : (op & 0xF0) == kOpSldcs ? kSldcs
-                                          : kSstcs;
+// 15.5: one instruction byte, then one operand byte (eight for SKEY, none
+// for those that answer).
+void TpiChip::onFrame(std::uint8_t byte) {
+    if (operands_ == 0) {
+        if (!decode(byte, kind_)) {
+            ++unknown_;
+            return;
+        }
+        op_ = byte;
+        bool answers = kind_ == kSld || kind_ == kSldPlus || kind_ == kSin || kind_ == kSldcs;
+        operands_ = kind_ == kSkey ? 8 : answers ? 0 : 1;
+        key_ = 0;
+        if (answers) execute(0);
+        return;
+    }
+    --operands_;
+    if (kind_ != kSkey) return execute(byte);
+    key_ |= std::uint64_t{byte} << (8 * (7 - operands_));
+    if (operands_ > 0) return;
+    ++counts_[kSkey];
+    // 15.6: the key enables NVM programming; NVMEN shows it.
+    if (key_ == kNvmKey) {
+        nvmen_ = true;
+    } else {
+        violations_.add("SKEY with a wrong key");
+    }
+}
+
+void TpiChip::execute(std::uint8_t operand) {
+    Kind kind = kind_;
+    std::uint8_t op = op_;
     ++counts_[kind];
-    if (dataSpace && kind != kSstpr && !nvmen_) {
+    bool dataSpace = kind == kSld || kind == kSldPlus || kind == kSst || kind == kSstPlus ||
+                     kind == kSin || kind == kSout;
+    if (dataSpace && !nvmen_) {
         violations_.add("data space access without NVMEN");
         return;
     }
@@ -374,8 +369,8 @@ void TpiChip::execute(std::uint8_t op, std::uint8_t operand) {
     }
 }
 
-// 15.3.4 (15.7.2): from receive to transmit the chip inserts the guard time's
-// idle bits and two more before the start bit.
+// 15.3 "Direction Change", 15.7.2: from receive to transmit the chip inserts
+// the guard time's idle bits and two more before the start bit.
 void TpiChip::answer(std::uint8_t byte) {
     layer_ = Layer::Transmit;
     guardLeft_ = guardBits();
@@ -429,7 +424,7 @@ std::uint8_t TpiChip::readData(unsigned address) {
     }
     if (address == kCalibration) return config_.calibration;
     if (address == kCalibration + 1) return 0xFF;
-    // Table 16-2: with both lock bits programmed, verification is disabled
+    // 16.3, the lock bits: with both programmed, verification is disabled
     // too; the datasheet does not say what a read gives, here 0x00.
     if (address >= kFlash && (lockWord_[0] & 0x03) == 0) return 0x00;
     return wordOf(address)[address & 1];
@@ -455,7 +450,7 @@ void TpiChip::writeNvm(unsigned address, std::uint8_t value) {
     if (readOnly) return violations_.add("write to a read-only section");
     bool high = (address & 1) != 0;
     bool code = address >= kFlash, lock = (address & ~1u) == kLockWord;
-    // Table 16-2: NVLB1 programmed locks the code and configuration sections;
+    // 16.3, the lock bits: NVLB1 programmed locks the code and configuration sections;
     // a chip erase still clears them and the lock bits.
     bool locked = !lock && (lockWord_[0] & 0x01) == 0;
     switch (nvmcmd_) {

@@ -34,7 +34,7 @@ constexpr unsigned kTpiFlashMax = 1024;
 // The cable between the port and TPIDATA.
 enum class TpiLink {
     Ok,          // TxD through the series resistor, DSR straight to TPIDATA
-    NoResistor,  // TxD never reaches TPIDATA
+    NoResistor,  // TxD never reaches TPIDATA, which DSR's load holds low
     NoMiso,      // DSR is not connected: it reads idle (not asserted, 0)
     Short,       // the resistor is bridged: the host's level always wins
 };
@@ -123,9 +123,10 @@ class TpiChip : public Target {
     void receiveBit(bool bit);
     void transmitSample();
     void fail(const char* what);
+    static bool decode(std::uint8_t op, Kind& kind);
     void onFrame(std::uint8_t byte);
     void answer(std::uint8_t byte);
-    void execute(std::uint8_t op, std::uint8_t operand);
+    void execute(std::uint8_t operand);
     std::uint8_t readIo(unsigned address) const;
     void writeIo(unsigned address, std::uint8_t value);
     std::uint8_t readData(unsigned address);
@@ -158,8 +159,9 @@ class TpiChip : public Target {
     bool inGuard_ = false;  // the bit on the line is one of the guard time's idle bits
 
     // Access layer (DS40002060A 15.5, 15.6).
-    std::uint8_t op_ = 0;  // the instruction waiting for its operand, 0 for none
-    unsigned operands_ = 0;
+    std::uint8_t op_ = 0;  // the last instruction, and its kind
+    Kind kind_ = kSld;
+    unsigned operands_ = 0;  // the operand bytes it still waits for
     std::uint64_t key_ = 0;
     std::uint16_t pointer_ = 0;
     std::uint8_t guardTime_ = 0;  // TPIPCR GT2:0
