@@ -1,5 +1,7 @@
 #include "vtarget/tpi_chip.h"
 
+#include <utility>
+
 namespace vtarget {
 
 namespace {

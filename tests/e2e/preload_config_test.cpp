@@ -51,6 +51,8 @@ TEST(PreloadConfig, SettingsAndTheirErrors) {
         {"model=15", "6 4100 8200 8200 2000 255 255"},
         {"flash-us=1,model=15,erase-us=3,call-us=7,,flash-in=" + big, "6 1 8200 3 7000 126 255"},
         {"model=13", "bad value '13' for model"},
+        {"model=9", "model 9 needs tpi"},
+        {"model=12,tpi", "model 12 is not a TPI chip"},
         {"lock=01", "bad value '01' for lock"},
         {"stuck=400:00", "bad value '400:00' for stuck"},
         {"eeprom-in=" + big, big + " is larger than 64 bytes"},
