@@ -82,7 +82,6 @@ class TpiChip : public Target {
 
     // Observation.
     bool tpiData() const;  // the line's level
-    bool enabled() const { return layer_ != Layer::Off; }
     bool inErrorState() const { return layer_ == Layer::Error; }
     bool nvmEnabled() const { return nvmen_; }
     bool busy() const { return now_ < busyUntil_; }
