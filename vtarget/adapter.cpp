@@ -71,7 +71,7 @@ const std::vector<AdapterPreset>& adapterPresets() {
     return presets;
 }
 
-Adapter::Adapter(Target& chip, const AdapterConfig& config)
+Adapter::Adapter(Target chip, const AdapterConfig& config)
     : chip_(chip), config_(config), noise_(config.noise) {}
 
 // Every call takes its time, whether or not the adapter is still there, and

@@ -95,7 +95,7 @@ const std::vector<AdapterPreset>& adapterPresets();
 
 class Adapter {
   public:
-    Adapter(Target& chip, const AdapterConfig& config);
+    Adapter(Target chip, const AdapterConfig& config);
 
     // One call that drives each of RTS and DTR in `lines` (lineBit()s) to
     // its bit in `levels`: a line call, and a trace line such as "SCK 1", for
@@ -151,7 +151,7 @@ class Adapter {
     void pinCall(const char* name, bool level);
     void pollMiso();
 
-    Target& chip_;
+    Target chip_;
     const AdapterConfig config_;
     std::uint64_t calls_ = 0;     // calls that succeeded
     std::uint64_t activity_ = 0;  // calls tried and sleeps taken

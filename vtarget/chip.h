@@ -36,7 +36,6 @@
 #include <vector>
 
 #include "link/names.h"
-#include "vtarget/target.h"
 #include "vtarget/violations.h"
 
 namespace vtarget {
@@ -106,35 +105,35 @@ struct Config {
 // model (10, 11, 12, 15); false, changing nothing, for another number.
 bool applyModel(int model, Config& config);
 
-class Chip : public Target {
+class Chip {
   public:
     explicit Chip(const Config& config = Config());
 
     // A pin the host drives: SCK, MOSI or RESET; MISO is the chip's.
-    void setPin(Pin pin, bool level) override;
+    void setPin(Pin pin, bool level);
     // Time passes: a sleep, the cost of a call, a device's sample clock, or real time.
-    void advanceNs(std::uint64_t ns) override;
+    void advanceNs(std::uint64_t ns);
     void advanceUs(std::uint64_t us) { advanceNs(us * 1000); }
     // A rising SCK edge as the host meant it, with MOSI as the host drove it;
     // reported before the edge reaches the pin, if it does.
-    void hostSample(bool mosi) override;
+    void hostSample(bool mosi);
     // Noise clocks SCK up and down once more: one more sample than asked,
     // too short for the SCK minimum, which it does not count against the host.
-    void glitchSck() override;
+    void glitchSck();
     // The supply comes on (again): the fuse byte takes effect, and the chip is
     // out of programming mode unless RESET and SCK are low, the datasheets'
     // way in at power-up. A constructed chip has just powered up.
-    void powerUp() override;
+    void powerUp();
 
     // Observation.
-    std::uint64_t nowNs() const override { return now_; }
+    std::uint64_t nowNs() const { return now_; }
     std::uint64_t nowUs() const { return now_ / 1000; }
     const std::array<std::uint8_t, kFlashBytes>& flash() const;
     const std::array<std::uint8_t, kEepromBytes>& eeprom() const;
     std::uint8_t fuse() const;  // as Read Fuse Bits reports it
     std::uint8_t lock() const;  // as Read Lock Bits reports bits 2 and 1: 06, 04, 02, 00
     bool inProgrammingMode() const;
-    bool pinLevel(Pin pin) const override;  // MISO as the chip drives it
+    bool pinLevel(Pin pin) const;  // MISO as the chip drives it
     std::uint64_t unknownInstructions() const;
     // Executed instructions by kind: "programming_enable", "chip_erase",
     // "read_signature", "read_calibration", "read_fuse", "read_lock",

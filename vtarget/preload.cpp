@@ -210,7 +210,7 @@ class Library {
         : options_(options),
           chip_(chipConfig(options)),
           tpi_(options.tpi ? std::make_unique<TpiChip>(options.tpiChip) : nullptr),
-          adapter_(tpi_ ? static_cast<Target&>(*tpi_) : chip_, adapterConfig(options)),
+          adapter_(tpi_ ? Target(*tpi_) : Target(chip_), adapterConfig(options)),
           clock_(adapter_),
           port_(adapter_, portOptions(options), {realOpen, realClose, realIoctl}),
           owner_(::getpid()),

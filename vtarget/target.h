@@ -1,33 +1,55 @@
-// What the virtual adapter (adapter.h) meets at the far end of its wiring: a
-// chip whose pins the host's lines drive and whose MISO it reads, on a clock
-// that moves only as the adapter says. The serial programming chip (chip.h)
-// and the TPI chip (tpi_chip.h) are two; VTARGET picks one at run time.
+// The chip at the far end of the virtual adapter's wiring (adapter.h): the
+// serial programming chip (chip.h) or the TPI chip (tpi_chip.h), which
+// VTARGET picks at run time. The host's lines drive its pins, the adapter
+// reads its MISO, and its clock moves only as the adapter says.
+//
+// A variant rather than a virtual base: the chips stay plain classes, so a
+// sanitizer's check of an object's vptr, which needs a free descriptor, has
+// nothing to check in a run that has used its descriptors up.
 #pragma once
 
 #include <cstdint>
+#include <variant>
 
-#include "link/names.h"
+#include "vtarget/chip.h"
+#include "vtarget/tpi_chip.h"
 
 namespace vtarget {
 
 class Target {
   public:
-    virtual ~Target() = default;
-    // A pin the host drives: SCK, MOSI or RESET; MISO is the chip's.
-    virtual void setPin(wiring::Pin pin, bool level) = 0;
-    // Each pin's level as the host's side of the wiring sees it.
-    virtual bool pinLevel(wiring::Pin pin) const = 0;
-    // Time passes: a sleep, the cost of a call, a device's sample clock, or real time.
-    virtual void advanceNs(std::uint64_t ns) = 0;
+    // Implicit, so that either chip goes where a target is asked for.
+    Target(Chip& chip) : chip_(&chip) {}
+    Target(TpiChip& chip) : chip_(&chip) {}
+
+    void setPin(Pin pin, bool level) {
+        std::visit([&](auto* chip) { chip->setPin(pin, level); }, chip_);
+    }
+    bool pinLevel(Pin pin) const {
+        return std::visit([&](auto* chip) { return chip->pinLevel(pin); }, chip_);
+    }
+    void advanceNs(std::uint64_t ns) {
+        std::visit([&](auto* chip) { chip->advanceNs(ns); }, chip_);
+    }
     // A rising SCK edge as the host meant it, with MOSI as the host drove it,
     // reported before the edge reaches the pin, if it does: the adapter's
     // noise may drop or double it. A chip that keeps no host frame ignores it.
-    virtual void hostSample(bool mosi) = 0;
+    void hostSample(bool mosi) {
+        std::visit([&](auto* chip) { chip->hostSample(mosi); }, chip_);
+    }
     // Noise clocks SCK up and down once more.
-    virtual void glitchSck() = 0;
-    // The supply comes on (again).
-    virtual void powerUp() = 0;
-    virtual std::uint64_t nowNs() const = 0;
+    void glitchSck() {
+        std::visit([](auto* chip) { chip->glitchSck(); }, chip_);
+    }
+    void powerUp() {
+        std::visit([](auto* chip) { chip->powerUp(); }, chip_);
+    }
+    std::uint64_t nowNs() const {
+        return std::visit([](auto* chip) { return chip->nowNs(); }, chip_);
+    }
+
+  private:
+    std::variant<Chip*, TpiChip*> chip_;
 };
 
 }  // namespace vtarget

@@ -376,7 +376,8 @@ void TpiChip::execute(std::uint8_t operand) {
 void TpiChip::answer(std::uint8_t byte) {
     layer_ = Layer::Transmit;
     guardLeft_ = guardBits();
-    out_ = static_cast<std::uint16_t>(byte << 1 | (evenParity(byte) ? 1u : 0u) << 9 | 3u << 10);
+    out_ = static_cast<std::uint16_t>(unsigned{byte} << 1 | (evenParity(byte) ? 1u : 0u) << 9 |
+                                      3u << 10);
     outBits_ = kFrameBits;
     driving_ = sent_ = false;
     outLevel_ = true;
@@ -502,7 +503,7 @@ void TpiChip::writeNvm(unsigned address, std::uint8_t value) {
 
 std::map<std::string, std::uint64_t> TpiChip::instructions() const {
     std::map<std::string, std::uint64_t> counts;
-    for (int k = 0; k < kKinds; ++k) {
+    for (std::size_t k = 0; k < kKinds; ++k) {
         if (counts_[k] != 0) counts[kKindNames[k]] = counts_[k];
     }
     return counts;

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "vtarget/target.h"
+#include "link/names.h"
 #include "vtarget/violations.h"
 
 namespace vtarget {
@@ -63,22 +63,22 @@ struct TpiConfig {
 // changing nothing, for another number.
 bool applyTpiModel(int model, TpiConfig& config);
 
-class TpiChip : public Target {
+class TpiChip {
   public:
     explicit TpiChip(const TpiConfig& config = TpiConfig());
 
-    void setPin(wiring::Pin pin, bool level) override;
+    void setPin(wiring::Pin pin, bool level);
     // MISO is TPIDATA as DSR reads it; MOSI the host's TxD level.
-    bool pinLevel(wiring::Pin pin) const override;
-    void advanceNs(std::uint64_t ns) override { now_ += ns; }
+    bool pinLevel(wiring::Pin pin) const;
+    void advanceNs(std::uint64_t ns) { now_ += ns; }
     // The TPI chip keeps no frame of the host's: its frames start at a start bit.
-    void hostSample(bool) override {}
+    void hostSample(bool) {}
     // One more TPICLK pulse, which the chip clocks like any other.
-    void glitchSck() override;
+    void glitchSck();
     // The configuration byte takes effect (RSTDISBL: RESET no longer enables
     // the TPI), and the interface starts disabled.
-    void powerUp() override;
-    std::uint64_t nowNs() const override { return now_; }
+    void powerUp();
+    std::uint64_t nowNs() const { return now_; }
 
     // Observation.
     bool tpiData() const;  // the line's level
