@@ -11,8 +11,8 @@
 //
 // The TPI chip's state has "model", "flash" (its 512 or 1024 bytes), "lock",
 // "config" and "calibration" (two hexadecimal digits each), "nvmen",
-// "error_state", and the same counts, with "instructions" by TPI instruction
-// and NVM operation.
+// "error_state", and the same counts and noise, with "instructions" by TPI
+// instruction and NVM operation, but no out-of-frame counts.
 #pragma once
 
 #include <cstdint>
