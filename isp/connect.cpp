@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "isp/bits.h"
+#include "isp/frame.h"
 #include "isp/instructions.h"
 #include "isp/models.h"
 #include "isp/session.h"
@@ -56,12 +58,17 @@ void reset(const Waits& waits) {
     port::exchange(wave);
 }
 
-// One extra clock, which shifts the target's framing by a bit.
-void slip() {
+// Restarts the chip's framing between attempts: a positive RESET pulse with
+// SCK low (every instruction leaves it low) takes the chip out of programming
+// mode and back in with its framing afresh, then the 20 ms the datasheets
+// ask for before Programming Enable (ATtiny12, 1006, "Serial Programming
+// Algorithm", step 2; ATtiny15L, 1187, the same step). The datasheets give SCK
+// a positive pulse instead, which slips the framing of a chip that was in
+// step all along (its echo misread) into words that may write: a pulse on
+// RESET never clocks an instruction. The fast waits serve both runs.
+void restartFraming() {
     waveform::Waveform wave = port::begin();
-    waveform::drive(wave, waveform::Pin::Sck, true);
-    waveform::wait(wave, 10 * kUsPerMs);
-    waveform::drive(wave, waveform::Pin::Sck, false);
+    pulseReset(wave, kFastWaits);
     port::exchange(wave);
 }
 
@@ -70,12 +77,12 @@ bool readsSignature() {
     return readSignatureByte(0) == kAtmel && readSignatureByte(1) == kOneKilobyte;
 }
 
-// Sends Programming Enable until it echoes, a clock slipped between
+// Sends Programming Enable until it echoes, the framing restarted between
 // attempts. Returns true when it echoed.
 bool enable() {
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        if (attempt > 0) restartFraming();
         if (programmingEnable()) return true;
-        slip();
     }
     return false;
 }
@@ -111,8 +118,15 @@ bool reenter(bool fast) {
     return false;
 }
 
+bool resynchronise() {
+    // A write the chip has begun runs on its own clock: leave it time to end.
+    port::wait(kLongestWriteUs);
+    return enable() && readSignatureByte(0) == kAtmel;
+}
+
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
+    startRun();
     bool synchronised = synchronise(waits);
     // Where samples wait for a lagging status, a wait too short reads bits
     // late, which looks like a framing slip and echoes all the same: the
@@ -131,28 +145,45 @@ Connection connect(bool fast, bool eraseProtected) {
         return Connection::NoSync;
     }
 
-    connectedFuse = readFuseBits();
+    unsigned lock = 0;
+    learnSignatureZero();
+    if (!readBitsInStep(connectedFuse, lock)) {
+        syncError();
+        return Connection::NoSync;
+    }
     // The report shows bits 5-0, as it always has.
     unsigned fuse = connectedFuse & 0x3Fu;
-    unsigned lock = readLockBits();
     // Bits from a port that stopped answering were never read: the run says so.
     if (!port::answering()) return Connection::Ready;
     std::fprintf(stderr, "  Lock bits readed = %02Xh, fuse bits readed = %02Xh\n", lock, fuse);
-    if (readLockBits() != kUnprotected && port::answering()) {
+    expectFuse(fuse, 0x3F);
+    expectLock(lock);
+    if (lock != kUnprotected) {
         // Only an erase unlocks the memory, and a backup must never erase it.
         if (!eraseProtected) return Connection::Protected;
         std::fprintf(stderr, "  Device is protected, erasing now. Please wait...\n");
         chipErase();
         waitMs(waits.erase);
+        // What the erase left is what the run must leave.
+        expectLock(readAgreeing(readLockBits));
+        learnSignatureZero();
     }
     return Connection::Ready;
 }
 
 int identify() {
-    unsigned maker = readSignatureByte(0);
-    unsigned size = readSignatureByte(1);
-    unsigned model = readSignatureByte(2);
-    if (!port::answering()) return 0;
+    unsigned maker = 0, size = 0, model = 0;
+    Frame frame = Frame::Resynchronised;
+    // Read in step, or again after a resynchronisation.
+    for (unsigned tries = 0; tries < 3 && frame == Frame::Resynchronised; ++tries) {
+        if (tries > 0) wentBack();
+        maker = readSignatureByte(0);
+        size = readSignatureByte(1);
+        model = readSignatureByte(2);
+        frame = keepInStep(true);
+    }
+    if (frame == Frame::Lost) reportLost(0);
+    if (!port::answering() || frame == Frame::Lost || frame == Frame::Resynchronised) return 0;
     if (maker != kAtmel) {
         if (maker == 0x00 && size == 0x01 && model == 0x02) {
             // Both lock bits programmed: the chip answers with the addresses.

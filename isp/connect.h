@@ -23,6 +23,12 @@ enum class Connection {
 // fast, the waits are the datasheets' own instead of generous ones.
 Connection connect(bool fast, bool eraseProtected);
 
+// Brings a chip that lost its framing back in step, after a write it may
+// have begun: the framing restarted and Programming Enable until it echoes
+// (as connect does, without a word), then signature byte 0 read as Atmel's
+// (0x1E). Returns true when the chip is in step again.
+bool resynchronise();
+
 // Reads the signature and reports the model. Returns 10, 11, 12 or 15, or 0
 // when the chip is not a supported one (one message printed either way) or
 // the port stopped answering (nothing printed).

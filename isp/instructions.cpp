@@ -8,6 +8,8 @@ namespace {
 
 using waveform::IspInstruction;
 
+std::uint64_t clocked = 0;
+
 IspInstruction word(unsigned b1, unsigned b2, unsigned b3, unsigned b4) {
     return ((b1 & 0xFFu) << 24) | ((b2 & 0xFFu) << 16) | ((b3 & 0xFFu) << 8) | (b4 & 0xFFu);
 }
@@ -21,6 +23,7 @@ IspInstruction flashWord(unsigned opcode, unsigned a, unsigned d) {
 
 // Sends all four bytes of w in one waveform.
 void send(IspInstruction w) {
+    ++clocked;
     waveform::Waveform wave = port::begin();
     waveform::sendInstruction(wave, w);
     port::exchange(wave);
@@ -28,6 +31,7 @@ void send(IspInstruction w) {
 
 // Sends the first three bytes of w and returns the fourth as it comes back.
 std::uint8_t query(IspInstruction w) {
+    ++clocked;
     waveform::Waveform wave = port::begin();
     waveform::queryInstruction(wave, w);
     return waveform::byteAt(port::exchange(wave), 0);
@@ -36,6 +40,7 @@ std::uint8_t query(IspInstruction w) {
 // Sends all four bytes of written, waits waitUs, then sends the first three
 // of read, and returns the fourth of read as it comes back: one waveform.
 std::uint8_t sendThenQuery(IspInstruction written, std::uint32_t waitUs, IspInstruction read) {
+    clocked += 2;
     waveform::Waveform wave = port::begin();
     waveform::sendInstruction(wave, written);
     if (waitUs > 0) waveform::wait(wave, waitUs);
@@ -47,12 +52,26 @@ std::uint8_t sendThenQuery(IspInstruction written, std::uint32_t waitUs, IspInst
 
 // AC 53 00 00: bytes 1, 2 and 4 sent, byte 3 exchanged for the echo.
 bool programmingEnable() {
+    ++clocked;
     waveform::Waveform wave = port::begin();
     waveform::sendByte(wave, 0xAC);
     waveform::sendByte(wave, 0x53);
     waveform::exchangeByte(wave, 0x00);
     waveform::sendByte(wave, 0x00);
     return waveform::byteAt(port::exchange(wave), 0) == 0x53;
+}
+
+// AC 53 00 00 and 30 00 00 rr in one waveform
+bool answersInStep(unsigned signatureZero) {
+    clocked += 2;
+    waveform::Waveform wave = port::begin();
+    waveform::sendByte(wave, 0xAC);
+    waveform::sendByte(wave, 0x53);
+    waveform::exchangeByte(wave, 0x00);
+    waveform::sendByte(wave, 0x00);
+    waveform::queryInstruction(wave, word(0x30, 0x00, 0x00, 0x00));
+    waveform::Samples samples = port::exchange(wave);
+    return waveform::byteAt(samples, 0) == 0x53 && waveform::byteAt(samples, 8) == signatureZero;
 }
 
 // AC 9F FF FF
@@ -113,19 +132,30 @@ std::uint8_t writeWaitReadFlashByte(unsigned a, unsigned d, std::uint32_t waitUs
     return sendThenQuery(flashWord(0x40, a, d), waitUs, flashWord(0x20, a, 0x00));
 }
 
-// C0 00 aa dd, then A0 00 aa rr
-std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d) {
-    return sendThenQuery(word(0xC0, 0x00, a & 0x3Fu, d), 0, word(0xA0, 0x00, a & 0x3Fu, 0x00));
-}
-
-// 20|28 0a aa rr (where read), then 40|48 0a aa dd, and a wait
-std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned d,
-                                    std::uint32_t waitUs) {
+// 40|48 0a aa dd, and a wait
+void writeWaitFlashByte(unsigned a, unsigned d, std::uint32_t waitUs) {
+    ++clocked;
     waveform::Waveform wave = port::begin();
-    if (read) waveform::queryInstruction(wave, flashWord(0x20, ra, 0x00));
     waveform::sendInstruction(wave, flashWord(0x40, a, d));
     waveform::wait(wave, waitUs);
-    return waveform::byteAt(port::exchange(wave), 0);
+    port::exchange(wave);
+}
+
+// 20|28 0a aa rr or A0 00 aa rr, n times, in one waveform
+void readBytes(bool flash, unsigned a, unsigned n, std::uint8_t* bytes) {
+    clocked += n;
+    waveform::Waveform wave = port::begin();
+    for (unsigned i = 0; i < n; ++i) {
+        waveform::queryInstruction(
+            wave, flash ? flashWord(0x20, a + i, 0x00) : word(0xA0, 0x00, (a + i) & 0x3Fu, 0x00));
+    }
+    waveform::Samples samples = port::exchange(wave);
+    for (unsigned i = 0; i < n; ++i)
+        bytes[i] = waveform::byteAt(samples, 8 * i);
+}
+
+std::uint64_t instructionsClocked() {
+    return clocked;
 }
 
 // AC A0 00 ff

@@ -8,6 +8,9 @@ namespace isp {
 
 // Returns true when the target echoes 0x53 in the third byte.
 bool programmingEnable();
+// Programming Enable and Read Signature Byte 0 in one waveform: true when
+// the echo is 0x53 and the byte signatureZero.
+bool answersInStep(unsigned signatureZero);
 void chipErase();
 // Chip Erase and a wait of waitUs, in one waveform.
 void chipEraseAndWait(std::uint32_t waitUs);
@@ -29,12 +32,16 @@ void writeEepromByte(unsigned a, unsigned d);
 // in one waveform: one exchange where the transport batches. Returns the
 // byte read.
 std::uint8_t writeWaitReadFlashByte(unsigned a, unsigned d, std::uint32_t waitUs);
-// Write EEPROM Byte and Read EEPROM Byte of the same address, in one waveform.
-std::uint8_t writeThenReadEepromByte(unsigned a, unsigned d);
-// Read Flash Byte of ra (where read), Write Flash Byte of a and d, and a wait
-// of waitUs, in one waveform. Returns the byte read (0 where none).
-std::uint8_t readThenWriteFlashByte(bool read, unsigned ra, unsigned a, unsigned d,
-                                    std::uint32_t waitUs);
+// Write Flash Byte and a wait of waitUs, in one waveform.
+void writeWaitFlashByte(unsigned a, unsigned d, std::uint32_t waitUs);
+// Reads n (at most kReadBatch) bytes from a on, of flash or of the EEPROM,
+// in one waveform: one exchange where the transport batches. Six fit in a
+// waveform (link/waveform.h) and keep a final pass's checks of the frame
+// (isp/frame.h) within K instructions.
+constexpr unsigned kReadBatch = 6;
+void readBytes(bool flash, unsigned a, unsigned n, std::uint8_t* bytes);
+// How many instructions have been clocked out since the program started.
+std::uint64_t instructionsClocked();
 // Sends the byte f as it is; a model's own encoding is fuseByteSent()'s.
 void writeFuseBits(unsigned f);
 // Bits 2 and 1 of l; a 0 programs that lock bit.

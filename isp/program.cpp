@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "isp/bits.h"
 #include "isp/connect.h"
+#include "isp/final_pass.h"
+#include "isp/frame.h"
 #include "isp/instructions.h"
 #include "isp/models.h"
 #include "isp/readback.h"
@@ -24,133 +27,133 @@ constexpr std::uint64_t kMaxWriteUs = kLongestWriteUs;
 // Polls enough for that time even on a port far faster than any real one;
 // they stop a poll whose clock stands still.
 constexpr unsigned kMaxPolls = 10000;
+// Between two polls: a chip slower than its datasheet is polled at most 30
+// times, fewer instructions than a check of the frame is due after.
+constexpr std::uint32_t kPollGapUs = 1000;
 
-// Reads the byte at a until it shows d or a write's longest time has
-// passed; got is the byte read first. Returns the byte read last.
-unsigned pollByte(MemoryKind kind, unsigned a, unsigned d, unsigned got) {
-    std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
-    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls)
+// What a load carries from byte to byte.
+struct Load {
+    MemoryKind kind;
+    bool fast;
+    std::uint32_t writeUs;  // the model's for the memory
+    bool verified = true;
+};
+
+// Reads the byte at a until it shows d or a write's longest time from start
+// has passed; got is the byte read first. Returns the byte read last.
+unsigned pollByte(MemoryKind kind, unsigned a, unsigned d, unsigned got, std::uint64_t start) {
+    std::uint64_t deadline = start + kMaxWriteUs;
+    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls) {
+        port::wait(kPollGapUs);
         got = readTargetByte(kind, a);
+    }
     return got;
 }
 
-// Writes d at a and returns what then reads back there. The default waits
-// the settle time. Fast, and any run on a port that batches, read the byte
-// until it shows what was written (a byte being written reads 0xFF), the
-// first time with the write; as 0xFF cannot be told from a write under way,
-// they skip writing it into the erased chip.
-unsigned writeAndRead(MemoryKind kind, unsigned a, unsigned d, bool fast) {
-    bool polling = fast || port::batches();
-    if (polling && d == kErased) return readTargetByte(kind, a);
-    if (!polling) {
-        if (kind == MemoryKind::Flash) {
-            writeFlashByte(a, d);
-        } else {
-            writeEepromByte(a, d);
-        }
-        waitMs(kWriteSettleMs);
-        return readTargetByte(kind, a);
+void writeByte(MemoryKind kind, unsigned a, unsigned d) {
+    if (kind == MemoryKind::Flash) {
+        writeFlashByte(a, d);
+    } else {
+        writeEepromByte(a, d);
     }
-    unsigned got =
-        kind == MemoryKind::Flash ? writeWaitReadFlashByte(a, d, 0) : writeThenReadEepromByte(a, d);
-    return pollByte(kind, a, d, got);
 }
 
-// Writes d over the EEPROM byte at a of a chip that was not erased where it
-// holds another, and returns what then reads there. A byte written reads
-// 0xFF until done, so where a polling run writes 0xFF it waits the model's
-// tWD_EEPROM instead ("data polling cannot be used for the value $FF",
-// ATtiny11/12 1006C and ATtiny15L 1187E, "Data Polling"); the default
-// settle time is longer than that already.
-unsigned writeOver(unsigned a, unsigned d, bool fast, std::uint32_t waitUs) {
-    unsigned held = readEepromByte(a);
-    if (held == d || !port::answering()) return held;
-    if (d != kErased || !(fast || port::batches()))
-        return writeAndRead(MemoryKind::Eeprom, a, d, fast);
-    writeEepromByte(a, d);
-    port::wait(waitUs);
-    return readEepromByte(a);
-}
-
-// Says so where the byte at a reads got instead of wanted, and clears
-// verified. Returns false where the load must stop: the port stopped
-// answering, or an EEPROM byte differed.
-bool check(MemoryKind kind, unsigned a, unsigned wanted, unsigned got, bool& verified) {
+// Where the byte at a reads got instead of wanted: proves the chip in step
+// and reads the byte again (a single misread is no mismatch), then says so
+// and clears verified. Returns false where the load must stop (the port
+// stopped answering, an EEPROM byte differed) or go back (isp/frame.h).
+bool check(Load& load, unsigned a, unsigned wanted, unsigned got) {
+    if (!port::answering() || mustGoBack() || chipLost()) return false;
+    if (got == wanted) return true;
+    Frame frame = keepInStep(true);
+    if (frame == Frame::Resynchronised || frame == Frame::Lost) return false;
+    got = readMajority(load.kind, a, got);
     if (!port::answering()) return false;
     if (got == wanted) return true;
-    verified = false;
-    if (kind == MemoryKind::Eeprom) {
-        std::fprintf(stderr, ">>> Error verifying EEPROM at %03X.\n", a);
-        return false;
-    }
-    std::fprintf(stderr, ">>> Error verifying flash at %04X. waited %02x <> readed %02x\n", a,
-                 wanted, got);
-    return true;
+    load.verified = false;
+    noteReported(a);
+    reportMismatch(load.kind, a, wanted, got);
+    return load.kind == MemoryKind::Flash;
 }
 
-// Writes and reads back each byte. A byte that differs clears `verified`;
-// returns false when the load must stop (an EEPROM byte differed, or the
-// port stopped answering).
-bool writeRecord(const ImageRecord& record, MemoryKind kind, bool fast, bool& verified) {
-    for (unsigned i = 0; i < record.count; ++i) {
-        unsigned a = record.address + i;
-        unsigned wanted = record.data[i];
-        if (!check(kind, a, wanted, writeAndRead(kind, a, wanted, fast), verified)) return false;
+// Writes d at a and checks what then reads back there. The default waits
+// the settle time. Fast, and any run on a port that batches, wait the
+// datasheet's write time and poll until the byte shows what was written (a
+// byte being written reads 0xFF); they skip writing 0xFF into the erased
+// chip (erased). As a byte being written reads 0xFF, 0xFF written over
+// another is read after the full write time ("data polling cannot be used
+// for the value $FF", ATtiny11/12 1006C and ATtiny15L 1187E, "Data
+// Polling"), which the poll waits first anyway. Where clocking an
+// instruction takes longer than any write, the chip is done before the next
+// arrives: the byte is written only, and the final pass reads it back.
+// Returns false where the load must stop or go back.
+bool writeAndCheck(Load& load, unsigned a, unsigned d, bool erased = true) {
+    bool polling = load.fast || port::batches();
+    if (polling && erased && d == kErased) return port::answering();
+    std::uint64_t start = port::nowUs();
+    writeByte(load.kind, a, d);
+    if (!polling) {
+        waitMs(kWriteSettleMs);
+        return check(load, a, d, readTargetByte(load.kind, a));
     }
-    return true;
+    if (port::nowUs() - start >= kLongestWriteUs) return port::answering();
+    port::wait(load.writeUs);
+    unsigned got = pollByte(load.kind, a, d, readTargetByte(load.kind, a), start);
+    return check(load, a, d, got);
 }
 
 // Flash on a port that batches, where each exchange costs a round trip: a
-// byte's write goes out with the read back of the byte before it and a wait
-// of the chip's write time, so the read's round trip passes during the wait.
-// The wait is the datasheet's write time, tried on the first byte, or the
-// time that byte took where it took longer.
-struct Pipeline {
+// byte's write goes out with a wait of the chip's write time in one
+// exchange, and the final pass reads every byte back, many an exchange. The
+// wait is the datasheet's write time, tried on the first byte, or the time
+// that byte took where it took longer.
+struct Batched {
     std::uint32_t writeUs = 0;  // the model's
     std::uint32_t waitUs = 0;   // 0 while not known
-    bool pending = false;       // a byte written and not yet read back
-    unsigned a = 0, d = 0;
 };
 
-// Reads back the pending byte. Returns false where the load must stop.
-bool settle(Pipeline& p, bool& verified) {
-    if (!p.pending) return port::answering();
-    p.pending = false;
-    return check(MemoryKind::Flash, p.a, p.d, readFlashByte(p.a), verified);
+// Writes d at a; 0xFF is not written into the erased chip. Returns false
+// where the load must stop or go back.
+bool writeBatched(Batched& b, Load& load, unsigned a, unsigned d) {
+    if (d == kErased) return port::answering();
+    if (b.waitUs != 0) {
+        writeWaitFlashByte(a, d, b.waitUs);
+        return port::answering();
+    }
+    std::uint64_t start = port::nowUs();
+    unsigned first = writeWaitReadFlashByte(a, d, b.writeUs);
+    unsigned got = pollByte(MemoryKind::Flash, a, d, first, start);
+    std::uint64_t took = port::nowUs() - start;
+    if (got == d) b.waitUs = first == d ? b.writeUs : static_cast<std::uint32_t>(took);
+    return check(load, a, d, got);
 }
 
-// Writes d at a through the pipeline. Returns false where the load must stop.
-bool writePipelined(Pipeline& p, unsigned a, unsigned d, bool& verified) {
-    if (d == kErased) {
-        return settle(p, verified) && check(MemoryKind::Flash, a, d, readFlashByte(a), verified);
+// Where a load stands: the record being written and its next byte.
+struct Cursor {
+    std::size_t next = 0;  // the packed offset of the record after this one
+    ImageRecord record{0, 0, nullptr};
+    unsigned i = 0;  // the record's next byte
+    unsigned n = 0;  // the record's number; 0 before the first
+};
+
+// Takes one step of the load at: a byte written and checked, or a record
+// ended (its progress line) and the next one begun. Returns false where the
+// load must stop or go back, or has ended (done).
+bool step(const image::Image& image, Load& load, Batched* batched, Cursor& at, bool& done) {
+    if (at.i < at.record.count) {
+        unsigned a = at.record.address + at.i, d = at.record.data[at.i];
+        bool going =
+            batched != nullptr ? writeBatched(*batched, load, a, d) : writeAndCheck(load, a, d);
+        if (going) ++at.i;
+        return going;
     }
-    if (p.waitUs == 0) {
-        if (!settle(p, verified)) return false;
-        std::uint64_t start = port::nowUs();
-        unsigned first = writeWaitReadFlashByte(a, d, p.writeUs);
-        unsigned got = pollByte(MemoryKind::Flash, a, d, first);
-        std::uint64_t took = port::nowUs() - start;
-        if (got == d) p.waitUs = first == d ? p.writeUs : static_cast<std::uint32_t>(took);
-        return check(MemoryKind::Flash, a, d, got, verified);
-    }
-    unsigned got = readThenWriteFlashByte(p.pending, p.a, a, d, p.waitUs);
-    bool wasPending = p.pending;
-    unsigned pa = p.a, pd = p.d;
-    p.pending = true;
-    p.a = a;
-    p.d = d;
-    if (!wasPending) return port::answering();
-    if (got == kErased && pd != kErased) {
-        // The chip took longer than the wait: this byte's write may be lost.
-        // Learn the wait again, and write it again once the one before is done.
-        p.pending = false;
-        p.waitUs = 0;
-        if (!check(MemoryKind::Flash, pa, pd, pollByte(MemoryKind::Flash, pa, pd, got), verified)) {
-            return false;
-        }
-        return writePipelined(p, a, d, verified);
-    }
-    return check(MemoryKind::Flash, pa, pd, got, verified);
+    if (at.n > 0) showProgress(at.n);
+    done = at.next >= image.size;
+    if (done) return false;
+    at.record = image::nextRecord(image, at.next);
+    ++at.n;
+    at.i = 0;
+    return true;
 }
 
 // Reads the bits of mask with read until they are wanted, for at most
@@ -159,8 +162,10 @@ Bits pollBits(std::uint8_t (*read)(), unsigned wanted, unsigned mask) {
     std::uint64_t deadline = port::nowUs() + kMaxWriteUs;
     unsigned got = read() & mask;
     for (unsigned polls = 1; got != wanted && polls < kMaxPolls && port::nowUs() < deadline;
-         ++polls)
+         ++polls) {
+        port::wait(kPollGapUs);
         got = read() & mask;
+    }
     return Bits{wanted, got};
 }
 
@@ -171,12 +176,19 @@ Bits programFuse(unsigned f, int model) {
     unsigned sent = fuseByteSent(m, f);
     writeFuseBits(sent);
     // A fuse reads back at once in programming mode; it takes effect at power-up.
-    return pollBits(readFuseBits, sent & m.fuseBits, m.fuseBits);
+    Bits bits = pollBits(readFuseBits, sent & m.fuseBits, m.fuseBits);
+    // The end of the run expects what was read back: a difference is said
+    // once, by the caller, and a later change on its own.
+    expectFuse(bits.read, m.fuseBits);
+    return bits;
 }
 
 Bits programLock(unsigned l) {
     writeLockBits(l);
-    return pollBits(readLockBits, l & 0x06u, 0x06u);
+    Bits bits = pollBits(readLockBits, l & 0x06u, 0x06u);
+    expectLock(bits.read);
+    if (bits.read != 0x06) learnSignatureZero();
+    return bits;
 }
 
 bool eraseChip(bool fast, int model) {
@@ -185,48 +197,67 @@ bool eraseChip(bool fast, int model) {
         // The first erase and the write of FF are waited out in full, never
         // polled: a byte being written reads FF, as an erased one does.
         chipEraseAndWait(kFastEraseMs * 1000);
-        readThenWriteFlashByte(false, 0, 0, kErased, kLongestWriteUs);
+        writeWaitFlashByte(0, kErased, kLongestWriteUs);
     }
     chipErase();
     waitMs(fast ? kFastEraseMs : kEraseMs);
-    return steps != EraseSteps::ThenReenter || reenter(fast);
+    if (steps == EraseSteps::ThenReenter && !reenter(fast)) return false;
+    // Chip Erase clears the lock bits and leaves the fuse bits.
+    expectLock(0x06);
+    learnSignatureZero();
+    return true;
 }
 
 bool programImage(const image::Image& image, bool fast, int model) {
-    bool verified = true;
-    std::size_t offset = 0;
-    Pipeline pipeline;
-    pipeline.writeUs = chipModel(model).flashWriteUs;
-    bool pipelined = port::batches() && image.kind == MemoryKind::Flash;
-    for (unsigned n = 1; offset < image.size; ++n) {
-        ImageRecord record = image::nextRecord(image, offset);
-        if (pipelined) {
-            bool going = true;
-            for (unsigned i = 0; i < record.count && going; ++i)
-                going = writePipelined(pipeline, record.address + i, record.data[i], verified);
-            if (!going || !settle(pipeline, verified)) return false;
-        } else if (!writeRecord(record, image.kind, fast, verified)) {
+    clearReported();
+    const ChipModel& m = chipModel(model);
+    std::uint32_t writeUs = m.flashWriteUs;
+    Load load{image.kind, fast, image.kind == MemoryKind::Flash ? writeUs : m.eepromWriteUs};
+    Batched batched;
+    batched.writeUs = writeUs;
+    Batched* batching = port::batches() && image.kind == MemoryKind::Flash ? &batched : nullptr;
+    Cursor at, good;
+    bool done = false;
+    for (;;) {
+        bool going = step(image, load, batching, at, done);
+        if (going) {
+            // A chip found in step has had every byte so far in step.
+            if (keepInStep() == Frame::InStep) good = at;
+            going = !mustGoBack() && !chipLost();
+        }
+        if (going) continue;
+        if (done) return load.verified;
+        if (chipLost()) {
+            reportLost(at.record.address + at.i);
             return false;
         }
-        showProgress(n);
+        if (!mustGoBack()) return false;
+        // Back to the last byte known good.
+        wentBack();
+        at = good;
     }
-    return verified;
 }
 
 bool updateEeprom(const image::Image& image, bool fast, int model) {
-    bool verified = true;
+    clearReported();
+    Load load{MemoryKind::Eeprom, fast, chipModel(model).eepromWriteUs};
     std::size_t offset = 0;
-    std::uint32_t waitUs = chipModel(model).eepromWriteUs;
     for (unsigned n = 1; offset < image.size; ++n) {
         ImageRecord record = image::nextRecord(image, offset);
         for (unsigned i = 0; i < record.count; ++i) {
-            unsigned a = record.address + i;
-            unsigned got = writeOver(a, record.data[i], fast, waitUs);
-            if (!check(MemoryKind::Eeprom, a, record.data[i], got, verified)) return false;
+            unsigned a = record.address + i, d = record.data[i];
+            unsigned held = readEepromByte(a);
+            bool going = held == d ? port::answering() : writeAndCheck(load, a, d, false);
+            // Without an erase there is no good point to go back to: the
+            // final pass reads what the chip then holds.
+            if (!going || keepInStep() == Frame::Lost || mustGoBack()) {
+                if (chipLost()) reportLost(a);
+                return false;
+            }
         }
         showProgress(n);
     }
-    return verified;
+    return load.verified;
 }
 
 }  // namespace isp

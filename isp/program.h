@@ -14,11 +14,15 @@ bool eraseChip(bool fast, int model);
 
 // Writes and verifies every data byte of an erased chip, printing a progress
 // line per record; fast polls each written byte instead of waiting the same
-// time for every one. Returns true when every byte read back as written;
-// false when a byte differed (an EEPROM byte that differs also ends the
-// load) or the port stopped answering (the load ends there).
-// On a port that batches, flash is pipelined: see program.cpp. model (10,
-// 11, 12, 15) gives the datasheet's write time it starts from.
+// time for every one. The chip is kept in step (isp/frame.h): after a
+// resynchronisation the load goes on from the last byte known good. Returns
+// true when every byte read back as written; false when a byte differed (an
+// EEPROM byte that differs also ends the load), the chip was lost (said
+// here) or the port stopped answering (the load ends there). Where reading
+// a byte back at once costs more than it tells (a port that batches, or
+// one whose instruction outlasts any write), it is left to the final pass
+// (isp/final_pass.h): see program.cpp. model (10, 11, 12, 15) gives the
+// datasheet's write time.
 bool programImage(const image::Image& image, bool fast, int model);
 
 // Writes the EEPROM image over a chip that was not erased, each byte only

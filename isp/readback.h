@@ -17,12 +17,14 @@ std::uint8_t readTargetByte(MemoryKind kind, unsigned a);
 void showProgress(unsigned n);
 
 // Reads all memoryBytes(kind) bytes of the memory into bytes, printing a
-// progress line per record's worth. Returns false when the port stopped
-// answering (the read ends there).
+// progress line per record's worth, the chip kept in step (isp/frame.h).
+// Returns false when the port stopped answering or the chip was lost (the
+// read ends there).
 bool readMemory(MemoryKind kind, std::uint8_t* bytes);
 
 // Reads back every data byte of a checked image and prints each one that
-// differs, and a progress line per record. compared counts the bytes read
+// differs (read three times, by the majority), and a progress line per
+// record, the chip kept in step. compared counts the bytes read
 // back, differing those that differ. Returns true when every byte matched;
 // false when one differed or the port stopped answering (the comparison ends
 // there).

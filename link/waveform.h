@@ -31,10 +31,11 @@ struct Step {
     std::uint32_t us;  // Wait
 };
 
-// Room for the longest waveform built in one go: a sent and a queried
-// instruction, 248 drives and samples, and a wait before each of the 8 samples.
-constexpr std::size_t kMaxSteps = 256;
-constexpr std::size_t kMaxSamples = 32;
+// Room for the longest waveform built in one go: 8 queried instructions (a
+// final read's batch), 120 drives and samples each and a wait before each
+// of their 8 samples.
+constexpr std::size_t kMaxSteps = 1024;
+constexpr std::size_t kMaxSamples = 64;
 constexpr int kUnknown = -1;
 
 // The levels of the three driven pins, by Pin, as last driven (kUnknown

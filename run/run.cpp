@@ -6,7 +6,10 @@
 
 #include "image/file.h"
 #include "image/writer.h"
+#include "isp/bits.h"
 #include "isp/connect.h"
+#include "isp/final_pass.h"
+#include "isp/frame.h"
 #include "isp/instructions.h"
 #include "isp/models.h"
 #include "isp/ports.h"
@@ -82,12 +85,17 @@ struct Images {
 };
 
 // Writes the EEPROM image over a chip that was not erased, the flash read
-// before and after: a write gone astray would change it unseen. Returns true
-// when the EEPROM reads as the image says and the flash is as it was.
+// before and after: a write gone astray would change it unseen. The EEPROM
+// must then hold its bytes as they were under the image's. Returns true
+// when the EEPROM reads as it must and the flash is as it was.
 bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
+    static std::uint8_t eepromWanted[image::kEepromBytes];
     if (!isp::readMemory(image::MemoryKind::Flash, memoryRead)) return false;
+    if (!isp::readQuietly(image::MemoryKind::Eeprom, eepromWanted)) return false;
+    isp::overlayImage(eeprom, eepromWanted);
     bool written = isp::updateEeprom(eeprom, fast, model);
-    if (!isp::portAnswering() || !isp::readMemory(image::MemoryKind::Flash, flashAfter)) {
+    if (!isp::portAnswering() || isp::chipLost() ||
+        !isp::readMemory(image::MemoryKind::Flash, flashAfter)) {
         return false;
     }
     for (unsigned a = 0; a < image::kFlashBytes; ++a) {
@@ -98,12 +106,13 @@ bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
                      a, static_cast<unsigned>(memoryRead[a]), static_cast<unsigned>(flashAfter[a]));
         return false;
     }
-    return written;
+    return written && isp::finalPass(image::MemoryKind::Eeprom, eepromWanted);
 }
 
 // Erases the chip (unless the flash is kept), programs each image, flash
-// first, and writes the given fuse and lock bytes, each read back. An image
-// that failed stops neither the next nor the bytes. Returns the exit code.
+// first, reads each memory written back whole (the final pass), and writes
+// the given fuse and lock bytes, each read back. An image that failed stops
+// neither the next nor the bytes. Returns the exit code.
 int programTarget(const ProgramOptions& options, const Images& images, int model) {
     if (!options.keepFlash) {
         std::fprintf(stderr, "  Erasing chip, please wait...\n");
@@ -113,7 +122,12 @@ int programTarget(const ProgramOptions& options, const Images& images, int model
     for (unsigned i = 0; i < images.count; ++i) {
         written[i] = options.keepFlash ? updateKeepingFlash(images.list[i], options.fast, model)
                                        : isp::programImage(images.list[i], options.fast, model);
-        if (!isp::portAnswering()) return kNotProgrammed;
+        if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
+    }
+    // No success line before the whole memory has read back as it must.
+    for (unsigned i = 0; i < images.count && !options.keepFlash; ++i) {
+        if (written[i]) written[i] = isp::finalPassOf(images.list[i]);
+        if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     }
     bool programmed = true;
     for (unsigned i = 0; i < images.count; ++i) {
@@ -140,7 +154,9 @@ int programTarget(const ProgramOptions& options, const Images& images, int model
 int readTarget(const ProgramOptions& options) {
     const FileArgument& file = options.files[0];
     image::MemoryKind kind = memoryKindOf(file);
-    if (!isp::readMemory(kind, memoryRead)) return kNotProgrammed;
+    if (!isp::readMemory(kind, memoryRead) || !isp::confirmRead(kind, memoryRead)) {
+        return kNotProgrammed;
+    }
     unsigned size = image::memoryBytes(kind);
     std::size_t length = image::formatHex(memoryRead, size, memoryText);
     if (!image::saveOutputFile(memoryText, length)) return kBadImage;
@@ -157,7 +173,7 @@ int verifyTarget(const image::Image& loaded) {
     unsigned compared = 0;
     unsigned differing = 0;
     bool matched = isp::verifyImage(loaded, compared, differing);
-    if (!isp::portAnswering()) return kNotProgrammed;
+    if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     std::fprintf(stderr, "  %u of %u bytes differ\n", differing, compared);
     return matched ? kSuccess : kNotProgrammed;
 }
@@ -207,6 +223,15 @@ int workOnChip(const ProgramOptions& options, const Images& images, isp::Connect
     if (options.mode == Mode::Verify) return verifyTarget(images.list[0]);
     if (!keepsTheClock(options, model)) return kUsage;
     return programTarget(options, images, model);
+}
+
+// Checks at the end of every run that reached the chip that its fuse and
+// lock bits read as they must, and says what the line cost. Returns the
+// exit code.
+int endOfWork(int code) {
+    if (isp::portAnswering() && !isp::chipLost() && !isp::bitsAsExpected()) code = kNotProgrammed;
+    isp::reportLineNoise();
+    return code;
 }
 
 // Says what the port cannot do where its check found something. Returns
@@ -285,6 +310,7 @@ int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* in
         bool erasing = options.mode == Mode::Program && !options.keepFlash;
         isp::Connection connection = isp::connect(options.fast, erasing);
         if (connection != isp::Connection::NoSync) code = workOnChip(options, images, connection);
+        if (connection != isp::Connection::NoSync) code = endOfWork(code);
     }
     if (isp::interruption() != 0) {
         // The chip is let go, whatever step the signal ended.

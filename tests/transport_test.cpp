@@ -135,9 +135,10 @@ TEST_P(Transports, BatchProgramsAKilobyteInAnExchangePerInstruction) {
     // read back of the byte before it); besides: the port's check (a status
     // read, the break set and cleared), the reset sequence, the release and
     // the erase's wait. Such a port polls instead of waiting after each write.
-    unsigned carrying = batch.exchanges - 3 - 2 - batch.waits;
-    EXPECT_LE(carrying, instructions);
-    EXPECT_GE(2 * carrying, instructions);
+    // The final pass reads 6 bytes an exchange.
+    unsigned carrying = batch.exchanges - 3 - 2 - batch.waits - (1024 + 5) / 6;
+    EXPECT_LE(carrying, instructions - 1024);
+    EXPECT_GE(2 * carrying, instructions - 1024);
     EXPECT_EQ(batch.waits, 1u);
 }
 

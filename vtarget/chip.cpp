@@ -122,10 +122,6 @@ Chip::Chip(const Config& config)
       fuse_(config.fuseStuck ? config.stuckFuse : fuseRead(config.fuse)),
       sckMinNs_(config.sckMinNs),
       lockBits_(config.lock & kUnlocked) {
-    // Each failed host attempt is 33 edges, so attempt n starts n-1 samples
-    // further into the chip's 32-bit framing; start the framing that far back.
-    int attempt = config.syncAttempt >= 1 && config.syncAttempt <= 32 ? config.syncAttempt : 1;
-    frameOffset_ = static_cast<unsigned>((33 - attempt) % 32);
     powerUp();
 }
 
@@ -149,6 +145,7 @@ void Chip::powerUp() {
     }
     programming_ = false;
     miso_ = false;
+    enables_ = 0;
     if (!reset_) onReset(false);
 }
 
@@ -206,13 +203,14 @@ void Chip::onReset(bool level) {
     // RESET falling with SCK high does not enter programming mode.
     if (sck_ || config_.absent || lockedOut_) return;
     programming_ = true;
-    // Only a chip framed in step from the start acts before it answers a Programming
-    // Enable; the shifted words an out-of-step chip frames must not act as instructions.
+    // Only a chip that answers the first attempt acts before it answers a
+    // Programming Enable. Entering starts the framing afresh.
     enabled_ = config_.syncAttempt == 1;
+    echoing_ = false;
     resetFellAt_ = now_;
-    bit_ = frameOffset_;
+    bit_ = 0;
     // The host's frame is not known until it sends a Programming Enable.
-    hostBit_ = bit_ % 32;
+    hostBit_ = 0;
     hostShift_ = 0;
     shift_ = 0;
     output_ = 0;
@@ -247,7 +245,11 @@ bool Chip::settled() const {
 void Chip::decideOutput() {
     if (!settled()) return;
     if (bit_ == 16) {
-        if (config_.syncAttempt != 0 && (shift_ & 0xFFFF) == 0xAC53) output_ |= 0x53u << 8;
+        // The chip answers from the host's syncAttempt-th Programming Enable on
+        // since power-up, however the host restarts its framing in between.
+        echoing_ = (shift_ & 0xFFFF) == 0xAC53 && config_.syncAttempt != 0 &&
+                   ++enables_ >= static_cast<unsigned>(config_.syncAttempt);
+        if (echoing_) output_ |= 0x53u << 8;
         return;
     }
     std::uint8_t value;
@@ -305,7 +307,8 @@ void Chip::execute(std::uint32_t word) {
     std::uint8_t b1 = byteOf(word, 0), b2 = byteOf(word, 1), b3 = byteOf(word, 2),
                  b4 = byteOf(word, 3);
     bool enable = b1 == 0xAC && b2 == 0x53;
-    if (enable && config_.syncAttempt != 0) enabled_ = true;
+    if (enable && echoing_) enabled_ = true;
+    echoing_ = false;
     if (!enabled_) return;
     bool outOfFrame = hostBit_ != 0;
     outOfFrameWords_ += outOfFrame;

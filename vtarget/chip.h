@@ -76,8 +76,10 @@ struct Config {
     // The ATtiny12's erase warning: a lone Chip Erase leaves the flash byte at
     // 0000 as it was; erased, FF written there, and erased again, it is erased.
     bool eraseWarning = false;
-    std::uint8_t lock = 0x06;   // as Read Lock Bits reports it: bits 2 and 1
-    int syncAttempt = 1;        // the host's attempt (1-32) at which the echo first comes; 0 never
+    std::uint8_t lock = 0x06;  // as Read Lock Bits reports it: bits 2 and 1
+    // The host's Programming Enable (1-32) since power-up that the chip first
+    // echoes and acts on; 0 never.
+    int syncAttempt = 1;
     bool absent = false;        // nothing connected: MISO stays low, nothing is executed
     bool stubbornLock = false;  // chip erase leaves the lock bits as they are
     std::map<unsigned, std::uint8_t> stuckFlash;   // byte address -> value always read
@@ -191,7 +193,8 @@ class Chip {
     bool needsReset_ = false;  // erased, and waiting for a RESET pulse before writes
     int eraseStep_ = 0;        // 1 erased once; 2 erased, then FF written at 0000
     std::uint8_t lockBits_;    // bits 2 and 1; a 0 is a programmed bit
-    unsigned frameOffset_;     // samples counted in the first frame after entering
+    unsigned enables_ = 0;     // Programming Enables seen since power-up
+    bool echoing_ = false;     // the frame under way is an echoed Programming Enable
     bool sck_ = false, mosi_ = false, reset_ = true, miso_ = false;
     bool programming_ = false;
     bool enabled_ = false;  // in step with the host: instructions act

@@ -173,8 +173,8 @@ TEST(Quillet, ExitCodesReachTheShell) {
         // A pipe that is gone takes the messages, not the run.
         {"", "(" + kQuillet + " blink.hex 2>&1; echo $? >status) | true; exit $(cat status)", 0,
          ""},
-        // The chip's 1248th call is the first byte's write: 3 + 5 + 1112 + 128.
-        {"fail-after=1248", kQuillet + " blink.hex", 5,
+        // The chip's 2513th call falls in the first byte's write, its 2505th to 2632nd.
+        {"fail-after=2512", kQuillet + " blink.hex", 5,
          ">>> Port " + kPort + " stopped answering (adapter unplugged?). Programming canceled!\n" +
              kEoj}};
     for (const auto& row : rows) {

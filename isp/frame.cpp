@@ -1,0 +1,113 @@
+#include "isp/frame.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "isp/bits.h"
+#include "isp/connect.h"
+#include "isp/instructions.h"
+#include "isp/readback.h"
+#include "link/port.h"
+
+namespace isp {
+
+namespace {
+
+// The instructions of a check.
+constexpr unsigned kCheckInstructions = 2;
+// Fresh reads of a doubted byte before the last is taken.
+constexpr unsigned kMaxReads = 5;
+// A line that loses the frame this often in one run is not worth going on.
+constexpr unsigned kMaxResynchronisations = 16;
+
+// Read Signature Byte 0 as the chip answers it: Atmel's 0x1E, or 0x00, its
+// address, where both lock bits are programmed (or another maker's byte).
+constexpr unsigned kAtmel = 0x1E;
+unsigned signatureZero = kAtmel;
+std::uint64_t lastCheck = 0;
+bool lost = false;
+bool resynchronised = false;
+unsigned readAgain = 0;
+unsigned resynchronisations = 0;
+
+}  // namespace
+
+void learnSignatureZero() {
+    signatureZero = readAgreeing([] { return readSignatureByte(0); });
+}
+
+void startRun() {
+    lastCheck = instructionsClocked();
+    signatureZero = kAtmel;
+    lost = false;
+    resynchronised = false;
+    readAgain = 0;
+    resynchronisations = 0;
+}
+
+Frame keepInStep(bool force) {
+    if (lost) return Frame::Lost;
+    if (!port::answering()) return Frame::Unchecked;
+    if (!force && instructionsClocked() - lastCheck + kCheckInstructions < kCheckEvery) {
+        return Frame::Unchecked;
+    }
+    bool inStep = answersInStep(signatureZero);
+    Frame frame = Frame::InStep;
+    if (!inStep && port::answering()) {
+        ++resynchronisations;
+        bool again = resynchronisations <= kMaxResynchronisations && resynchronise();
+        frame = again ? Frame::Resynchronised : Frame::Lost;
+    }
+    // A port that stopped answering says so on its own.
+    if (!port::answering()) frame = Frame::Unchecked;
+    lastCheck = instructionsClocked();
+    if (frame == Frame::Resynchronised) resynchronised = true;
+    if (frame == Frame::Lost) lost = true;
+    return frame;
+}
+
+bool mustGoBack() {
+    return resynchronised;
+}
+
+void wentBack() {
+    resynchronised = false;
+}
+
+bool chipLost() {
+    return lost;
+}
+
+void reportLost(unsigned a) {
+    std::fprintf(stderr,
+                 ">>> Lost the chip at %04X: it no longer answers in step. Programming canceled!\n",
+                 a);
+}
+
+unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second) {
+    unsigned last = readTargetByte(kind, a);
+    bool noise = last != first || (second >= 0 && last != static_cast<unsigned>(second));
+    for (unsigned reads = 1; reads < kMaxReads && port::answering(); ++reads) {
+        unsigned got = readTargetByte(kind, a);
+        if (got == last) {
+            if (noise) ++readAgain;
+            return got;
+        }
+        noise = true;
+        last = got;
+    }
+    ++readAgain;
+    return last;
+}
+
+void countReadAgain() {
+    ++readAgain;
+}
+
+void reportLineNoise() {
+    if (readAgain == 0 && resynchronisations == 0) return;
+    std::fprintf(stderr, "  Line noise: %u bytes read again, %u resynchronisations.\n", readAgain,
+                 resynchronisations);
+}
+
+}  // namespace isp
