@@ -118,10 +118,13 @@ bool reenter(bool fast) {
     return false;
 }
 
-bool resynchronise() {
-    // A write the chip has begun runs on its own clock: leave it time to end.
+bool resynchronise(unsigned signatureZero) {
+    // A write the chip has begun runs on its own clock: leave it time to end;
+    // then the framing restarts before anything more is clocked into a chip
+    // known to be out of step.
     port::wait(kLongestWriteUs);
-    return enable() && readSignatureByte(0) == kAtmel;
+    restartFraming();
+    return enable() && readSignatureByte(0) == signatureZero;
 }
 
 Connection connect(bool fast, bool eraseProtected) {

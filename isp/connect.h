@@ -25,9 +25,9 @@ Connection connect(bool fast, bool eraseProtected);
 
 // Brings a chip that lost its framing back in step, after a write it may
 // have begun: the framing restarted and Programming Enable until it echoes
-// (as connect does, without a word), then signature byte 0 read as Atmel's
-// (0x1E). Returns true when the chip is in step again.
-bool resynchronise();
+// (as connect does, without a word), then signature byte 0 read as
+// signatureZero (isp/frame.h). Returns true when the chip is in step again.
+bool resynchronise(unsigned signatureZero);
 
 // Reads the signature and reports the model. Returns 10, 11, 12 or 15, or 0
 // when the chip is not a supported one (one message printed either way) or
