@@ -71,7 +71,7 @@ bool check(Load& load, unsigned a, unsigned wanted, unsigned got) {
     if (!port::answering()) return false;
     if (got == wanted) return true;
     load.verified = false;
-    noteReported(a);
+    noteReported(load.kind, a);
     reportMismatch(load.kind, a, wanted, got);
     return load.kind == MemoryKind::Flash;
 }
@@ -209,7 +209,8 @@ bool eraseChip(bool fast, int model) {
 }
 
 bool programImage(const image::Image& image, bool fast, int model) {
-    clearReported();
+    clearReported(image.kind);
+    startProgress();
     const ChipModel& m = chipModel(model);
     std::uint32_t writeUs = m.flashWriteUs;
     Load load{image.kind, fast, image.kind == MemoryKind::Flash ? writeUs : m.eepromWriteUs};
@@ -239,7 +240,8 @@ bool programImage(const image::Image& image, bool fast, int model) {
 }
 
 bool updateEeprom(const image::Image& image, bool fast, int model) {
-    clearReported();
+    clearReported(MemoryKind::Eeprom);
+    startProgress();
     Load load{MemoryKind::Eeprom, fast, chipModel(model).eepromWriteUs};
     std::size_t offset = 0;
     for (unsigned n = 1; offset < image.size; ++n) {

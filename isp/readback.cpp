@@ -13,34 +13,24 @@ namespace {
 // A read prints a progress line per 16 bytes: per record of the file it writes.
 constexpr unsigned kProgressBytes = 16;
 
-// Reads back every data byte of image and says where one differs, a byte
-// read again before it counts. Returns false where the chip was lost (said
-// here), must be gone back to, or the port stopped answering.
-bool compareImage(const image::Image& image, unsigned& compared, unsigned& differing) {
-    const char* memory = image.kind == MemoryKind::Flash ? "flash" : "EEPROM";
-    std::size_t offset = 0;
-    for (unsigned n = 1; offset < image.size; ++n) {
-        image::ImageRecord record = image::nextRecord(image, offset);
-        for (unsigned i = 0; i < record.count; ++i) {
-            unsigned a = record.address + i;
-            unsigned got = readTargetByte(image.kind, a);
-            if (!port::answering()) return false;
-            Frame frame = keepInStep(got != record.data[i]);
-            if (frame == Frame::Lost) reportLost(a);
-            if (frame == Frame::Lost || mustGoBack()) return false;
-            if (got != record.data[i]) got = readMajority(image.kind, a, got);
-            ++compared;
-            if (got == record.data[i]) continue;
-            ++differing;
-            std::fprintf(stderr, ">>> Error verifying %s at %04X. waited %02x <> readed %02x\n",
-                         memory, a, static_cast<unsigned>(record.data[i]), got);
-        }
-        showProgress(n);
-    }
-    return true;
-}
+// Where a comparison stands: the record being compared and its next byte,
+// and the counts so far.
+struct Place {
+    std::size_t next = 0;  // the packed offset of the record after this one
+    image::ImageRecord record{0, 0, nullptr};
+    unsigned i = 0;  // the record's next byte
+    unsigned n = 0;  // the record's number; 0 before the first
+    unsigned compared = 0, differing = 0;
+};
+
+// The highest progress line shown since startProgress().
+unsigned shown = 0;
 
 }  // namespace
+
+void startProgress() {
+    shown = 0;
+}
 
 std::uint8_t readTargetByte(MemoryKind kind, unsigned a) {
     return kind == MemoryKind::Flash ? readFlashByte(a) : readEepromByte(a);
@@ -48,10 +38,14 @@ std::uint8_t readTargetByte(MemoryKind kind, unsigned a) {
 
 void showProgress(unsigned n) {
     static const char kSpinner[4] = {'|', '/', '-', '\\'};
+    // Work done again after a resynchronisation shows no line twice.
+    if (n <= shown) return;
+    shown = n;
     std::fprintf(stderr, "--- %u %c\r", n, kSpinner[n % 4]);
 }
 
 bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
+    startProgress();
     unsigned size = image::memoryBytes(kind);
     unsigned good = 0;  // the bytes before it were read in step
     for (unsigned a = 0; a < size;) {
@@ -75,12 +69,45 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
 }
 
 bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing) {
+    startProgress();
+    const char* memory = image.kind == MemoryKind::Flash ? "flash" : "EEPROM";
+    Place at, good;
     for (;;) {
-        compared = differing = 0;
-        if (compareImage(image, compared, differing) || !mustGoBack()) break;
-        // After a resynchronisation the comparison starts again.
-        wentBack();
+        if (at.i == at.record.count) {
+            if (at.n > 0) showProgress(at.n);
+            if (at.next >= image.size) break;
+            at.record = image::nextRecord(image, at.next);
+            ++at.n;
+            at.i = 0;
+            continue;
+        }
+        unsigned a = at.record.address + at.i, wanted = at.record.data[at.i];
+        unsigned got = readTargetByte(image.kind, a);
+        if (!port::answering()) break;
+        Frame frame = keepInStep(got != wanted);
+        if (frame == Frame::Lost) {
+            reportLost(a);
+            break;
+        }
+        if (mustGoBack()) {
+            // Back to the last byte known good.
+            wentBack();
+            at = good;
+            continue;
+        }
+        if (got != wanted) got = readMajority(image.kind, a, got);
+        ++at.compared;
+        ++at.i;
+        if (got != wanted) {
+            ++at.differing;
+            std::fprintf(stderr, ">>> Error verifying %s at %04X. waited %02x <> readed %02x\n",
+                         memory, a, wanted, got);
+        }
+        // A chip found in step has had every byte so far in step.
+        if (frame == Frame::InStep) good = at;
     }
+    compared = at.compared;
+    differing = at.differing;
     return differing == 0 && port::answering() && !chipLost();
 }
 

@@ -13,7 +13,11 @@ using image::MemoryKind;
 // The byte at address a of the memory.
 std::uint8_t readTargetByte(MemoryKind kind, unsigned a);
 
-// Prints the n-th progress line, which the next one overwrites.
+// Starts a new series of progress lines.
+void startProgress();
+
+// Prints the n-th progress line of the series, which the next one
+// overwrites, unless it was shown already.
 void showProgress(unsigned n);
 
 // Reads all memoryBytes(kind) bytes of the memory into bytes, printing a
@@ -24,7 +28,8 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes);
 
 // Reads back every data byte of a checked image and prints each one that
 // differs (read three times, by the majority), and a progress line per
-// record, the chip kept in step. compared counts the bytes read
+// record, the chip kept in step: after a resynchronisation the comparison
+// goes on from the last byte known good. compared counts the bytes read
 // back, differing those that differ. Returns true when every byte matched;
 // false when one differed or the port stopped answering (the comparison ends
 // there).
