@@ -17,13 +17,19 @@ using image::MemoryKind;
 
 constexpr std::uint8_t kErased = 0xFF;
 
-bool reported[image::kFlashBytes];
+// The bytes a load reported as differing, of flash and of the EEPROM.
+bool reported[2][image::kFlashBytes];
+
+bool* reportedOf(MemoryKind kind) {
+    return reported[kind == MemoryKind::Flash ? 0 : 1];
+}
 
 // Compares the bytes read from a on; where one differs, reads it again.
 // Returns false where one still differs.
 bool compare(MemoryKind kind, unsigned a, const std::uint8_t* got, unsigned n,
              const std::uint8_t* expected) {
     bool same = true;
+    bool* reported = reportedOf(kind);
     for (unsigned i = 0; i < n; ++i) {
         unsigned at = a + i;
         if (got[i] == expected[at]) continue;
@@ -111,12 +117,12 @@ bool confirmRead(MemoryKind kind, std::uint8_t* bytes) {
     return port::answering();
 }
 
-void clearReported() {
-    std::memset(reported, 0, sizeof reported);
+void clearReported(MemoryKind kind) {
+    std::memset(reportedOf(kind), 0, image::kFlashBytes);
 }
 
-void noteReported(unsigned a) {
-    reported[a % image::kFlashBytes] = true;
+void noteReported(MemoryKind kind, unsigned a) {
+    reportedOf(kind)[a % image::kFlashBytes] = true;
 }
 
 void reportMismatch(MemoryKind kind, unsigned a, unsigned wanted, unsigned got) {
@@ -130,8 +136,8 @@ void reportMismatch(MemoryKind kind, unsigned a, unsigned wanted, unsigned got) 
 
 bool finalPass(MemoryKind kind, const std::uint8_t* expected) {
     unsigned size = image::memoryBytes(kind);
+    const bool* reported = reportedOf(kind);
     bool same = true;
-    unsigned good = 0;  // the bytes before it were read in step
     for (unsigned a = 0; a < size;) {
         std::uint8_t got[kReadBatch];
         unsigned n = std::min(kReadBatch, size - a);
@@ -146,13 +152,14 @@ bool finalPass(MemoryKind kind, const std::uint8_t* expected) {
             return false;
         }
         if (mustGoBack()) {
+            // What the chip executed out of step may have written any byte,
+            // one already read among them: the pass starts again.
             wentBack();
-            a = good;
+            a = 0;
             continue;
         }
         same = compare(kind, a, got, n, expected) && same;
         a += n;
-        if (frame == Frame::InStep) good = a;
     }
     return same && port::answering();
 }

@@ -26,11 +26,11 @@ bool readQuietly(image::MemoryKind kind, std::uint8_t* bytes);
 // false where the chip was lost (said here) or the port stopped answering.
 bool confirmRead(image::MemoryKind kind, std::uint8_t* bytes);
 
-// Forgets which bytes the load reported as differing.
-void clearReported();
+// Forgets which bytes of the memory the load reported as differing.
+void clearReported(image::MemoryKind kind);
 
-// Notes that the load printed the mismatch line of the byte at a.
-void noteReported(unsigned a);
+// Notes that the load printed the mismatch line of the memory's byte at a.
+void noteReported(image::MemoryKind kind, unsigned a);
 
 // Reads every byte of the memory back and compares it with expected. A byte
 // that differs is read twice more and taken by the majority; one that still

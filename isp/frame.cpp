@@ -55,7 +55,7 @@ Frame keepInStep(bool force) {
     Frame frame = Frame::InStep;
     if (!inStep && port::answering()) {
         ++resynchronisations;
-        bool again = resynchronisations <= kMaxResynchronisations && resynchronise();
+        bool again = resynchronisations <= kMaxResynchronisations && resynchronise(signatureZero);
         frame = again ? Frame::Resynchronised : Frame::Lost;
     }
     // A port that stopped answering says so on its own.
@@ -76,6 +76,14 @@ void wentBack() {
 
 bool chipLost() {
     return lost;
+}
+
+unsigned resynchronisationCount() {
+    return resynchronisations;
+}
+
+bool noiseSeen() {
+    return readAgain > 0 || resynchronisations > 0;
 }
 
 void reportLost(unsigned a) {

@@ -48,6 +48,12 @@ void wentBack();
 // True once the chip no longer answers in step.
 bool chipLost();
 
+// How many times the chip was resynchronised in this run.
+unsigned resynchronisationCount();
+
+// True once the run read a byte again or resynchronised the chip.
+bool noiseSeen();
+
 // Says that the chip was lost while the run stood at address a.
 void reportLost(unsigned a);
 

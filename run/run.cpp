@@ -88,8 +88,9 @@ struct Images {
 // before and after: a write gone astray would change it unseen. The EEPROM
 // must then hold its bytes as they were under the image's. Returns true
 // when the EEPROM reads as it must and the flash is as it was.
+std::uint8_t eepromWanted[image::kEepromBytes];
+
 bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
-    static std::uint8_t eepromWanted[image::kEepromBytes];
     if (!isp::readMemory(image::MemoryKind::Flash, memoryRead)) return false;
     if (!isp::readQuietly(image::MemoryKind::Eeprom, eepromWanted)) return false;
     isp::overlayImage(eeprom, eepromWanted);
@@ -109,6 +110,55 @@ bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
     return written && isp::finalPass(image::MemoryKind::Eeprom, eepromWanted);
 }
 
+// The memories a run proved by their final pass: a chip that lost its frame
+// may have executed a write out of step, after the pass or where it did not
+// look, so they are proved again and, in a run that erased the chip, the
+// memory no image was for is proved erased.
+struct Proof {
+    const Images* images = nullptr;
+    bool proven[2] = {false, false};
+    bool keptFlash = false;           // the EEPROM over a kept flash, the flash as it was
+    bool erased = false;              // the run erased the chip
+    bool doubted = false;             // a byte differed from its image
+    unsigned resynchronisations = 0;  // the run's count when last proven
+};
+Proof proof;
+
+// Where the line showed noise or a byte differed (one flipped bit turns Write
+// Flash, 0x40, into Write EEPROM, 0xC0), proves the memory that no image was
+// for still erased. Returns true when it is (or no proof was due).
+bool otherStillErased() {
+    static std::uint8_t erased[image::kFlashBytes];
+    if (!proof.erased || !(isp::noiseSeen() || proof.doubted)) return true;
+    std::memset(erased, 0xFF, sizeof erased);
+    bool same = true;
+    for (image::MemoryKind kind : {image::MemoryKind::Flash, image::MemoryKind::Eeprom}) {
+        bool written = false;
+        for (unsigned i = 0; i < proof.images->count; ++i)
+            written = written || proof.images->list[i].kind == kind;
+        if (written) continue;
+        isp::clearReported(kind);
+        same = isp::finalPass(kind, erased) && same;
+    }
+    return same;
+}
+
+// Reads every proven memory back again. Returns true when each still holds
+// what it must.
+bool proveAgain() {
+    bool same = true;
+    for (unsigned i = 0; i < 2; ++i) {
+        if (!proof.proven[i]) continue;
+        if (proof.keptFlash) {
+            same = isp::finalPass(image::MemoryKind::Eeprom, eepromWanted) &&
+                   isp::finalPass(image::MemoryKind::Flash, memoryRead) && same;
+        } else {
+            same = isp::finalPassOf(proof.images->list[i]) && same;
+        }
+    }
+    return otherStillErased() && same;
+}
+
 // Erases the chip (unless the flash is kept), programs each image, flash
 // first, reads each memory written back whole (the final pass), and writes
 // the given fuse and lock bytes, each read back. An image that failed stops
@@ -124,12 +174,23 @@ int programTarget(const ProgramOptions& options, const Images& images, int model
                                        : isp::programImage(images.list[i], options.fast, model);
         if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     }
+    // A resynchronisation from here on has the memories proved again at the end.
+    proof = Proof{};
+    proof.images = &images;
+    proof.keptFlash = options.keepFlash;
+    proof.erased = !options.keepFlash;
+    proof.resynchronisations = isp::resynchronisationCount();
     // No success line before the whole memory has read back as it must.
     for (unsigned i = 0; i < images.count && !options.keepFlash; ++i) {
         if (written[i]) written[i] = isp::finalPassOf(images.list[i]);
         if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     }
-    bool programmed = true;
+    proof.proven[0] = written[0];
+    proof.proven[1] = written[1];
+    for (unsigned i = 0; i < images.count; ++i)
+        proof.doubted = proof.doubted || !written[i];
+    bool programmed = otherStillErased();
+    if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     for (unsigned i = 0; i < images.count; ++i) {
         if (written[i])
             std::fprintf(stderr, "  Flash or EEPROM successfully written and checked.\n");
@@ -226,10 +287,28 @@ int workOnChip(const ProgramOptions& options, const Images& images, isp::Connect
 }
 
 // Checks at the end of every run that reached the chip that its fuse and
-// lock bits read as they must, and says what the line cost. Returns the
-// exit code.
+// lock bits read as they must, and says what the line cost. Where the chip
+// was resynchronised after the final passes, they and the check run again,
+// until a round needs none (a chip that keeps losing its frame is lost).
+// Returns the exit code.
 int endOfWork(int code) {
-    if (isp::portAnswering() && !isp::chipLost() && !isp::bitsAsExpected()) code = kNotProgrammed;
+    bool lost = isp::chipLost();
+    while (isp::portAnswering() && !isp::chipLost()) {
+        if (!isp::bitsAsExpected()) {
+            code = kNotProgrammed;
+            break;
+        }
+        bool proven = proof.proven[0] || proof.proven[1] || proof.erased;
+        if (!proven || proof.resynchronisations == isp::resynchronisationCount()) break;
+        proof.resynchronisations = isp::resynchronisationCount();
+        if (!proveAgain()) {
+            code = kNotProgrammed;
+            break;
+        }
+    }
+    if (isp::chipLost()) code = kNotProgrammed;
+    // Lost at the end, after the memories: no address to name.
+    if (isp::chipLost() && !lost) isp::reportLost(0);
     isp::reportLineNoise();
     return code;
 }
@@ -308,6 +387,7 @@ int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* in
         // Reading, verifying and keeping the flash never erase: a protected
         // chip is left as it is.
         bool erasing = options.mode == Mode::Program && !options.keepFlash;
+        proof = Proof{};
         isp::Connection connection = isp::connect(options.fast, erasing);
         if (connection != isp::Connection::NoSync) code = workOnChip(options, images, connection);
         if (connection != isp::Connection::NoSync) code = endOfWork(code);
