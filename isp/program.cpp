@@ -92,11 +92,11 @@ bool writeAndCheck(Load& load, unsigned a, unsigned d, bool erased = true) {
     if (polling && erased && d == kErased) return port::answering();
     std::uint64_t start = port::nowUs();
     writeByte(load.kind, a, d);
+    if (port::nowUs() - start >= kLongestWriteUs) return port::answering();
     if (!polling) {
         waitMs(kWriteSettleMs);
         return check(load, a, d, readTargetByte(load.kind, a));
     }
-    if (port::nowUs() - start >= kLongestWriteUs) return port::answering();
     port::wait(load.writeUs);
     unsigned got = pollByte(load.kind, a, d, readTargetByte(load.kind, a), start);
     return check(load, a, d, got);
