@@ -33,11 +33,11 @@ enum class Frame {
 // Proves the chip in step once kCheckEvery instructions have been clocked
 // since the last proof, or at once with force, and resynchronises it where
 // it is not. Only checks the datasheets document serve: Programming Enable's
-// echo of 0x53 in its third byte, and Read Signature Byte 0 giving 0x1E (or
-// as learnt)
-// (ATtiny11/12 datasheet 1006, "Serial Programming Instruction Set", Table
-// 25; ATtiny15L 1187, Table 26). Once the chip is lost it stays lost for
-// the run and nothing is sent.
+// echo of 0x53 while its third byte is clocked ("When in sync, the second
+// byte ($53) will echo back", ATtiny11/12 datasheet 1006, "Low-voltage
+// Serial Downloading"; ATtiny15L 1187, the same), and Read Signature Byte 0
+// giving 0x1E (both, "Signature Bytes"), or the byte learnt. Once the chip
+// is lost it stays lost for the run and nothing is sent.
 Frame keepInStep(bool force = false);
 
 // True once keepInStep has resynchronised, until wentBack() is called: the
