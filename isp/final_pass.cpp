@@ -70,18 +70,7 @@ bool readQuietly(MemoryKind kind, std::uint8_t* bytes) {
         unsigned n = std::min(kReadBatch, size - a);
         readBytes(kind == MemoryKind::Flash, a, n, bytes + a);
         if (!port::answering()) return false;
-        Frame frame = keepInStep();
-        if (frame == Frame::Lost) {
-            reportLost(a);
-            return false;
-        }
-        if (mustGoBack()) {
-            wentBack();
-            a = good;
-            continue;
-        }
-        a += n;
-        if (frame == Frame::InStep) good = a;
+        if (!moveOn(keepInStep(), a, good, n)) return false;
     }
     return true;
 }
@@ -96,23 +85,14 @@ bool confirmRead(MemoryKind kind, std::uint8_t* bytes) {
         if (!port::answering()) return false;
         bool differs = std::memcmp(got, bytes + a, n) != 0;
         Frame frame = keepInStep(differs);
-        if (frame == Frame::Lost) {
-            reportLost(a);
-            return false;
-        }
-        if (mustGoBack()) {
-            wentBack();
-            a = good;
-            continue;
-        }
-        for (unsigned i = 0; i < n && differs; ++i) {
+        // Bytes read in step are settled before the loop moves past them.
+        for (unsigned i = 0; i < n && differs && frame != Frame::Lost && !mustGoBack(); ++i) {
             if (got[i] != bytes[a + i]) {
                 bytes[a + i] =
                     static_cast<std::uint8_t>(readMajority(kind, a + i, bytes[a + i], got[i]));
             }
         }
-        a += n;
-        if (frame == Frame::InStep) good = a;
+        if (!moveOn(frame, a, good, n)) return false;
     }
     return port::answering();
 }

@@ -92,6 +92,21 @@ void reportLost(unsigned a) {
                  a);
 }
 
+bool moveOn(Frame frame, unsigned& a, unsigned& good, unsigned n) {
+    if (frame == Frame::Lost) {
+        reportLost(a);
+        return false;
+    }
+    if (mustGoBack()) {
+        wentBack();
+        a = good;
+        return true;
+    }
+    a += n;
+    if (frame == Frame::InStep) good = a;
+    return true;
+}
+
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second) {
     unsigned last = readTargetByte(kind, a);
     bool noise = last != first || (second >= 0 && last != static_cast<unsigned>(second));

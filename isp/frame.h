@@ -45,6 +45,11 @@ Frame keepInStep(bool force = false);
 bool mustGoBack();
 void wentBack();
 
+// Moves a loop over addresses on after the instructions for the n bytes at
+// a: a and good (where the chip was last proved in step) forward, or a back
+// to good after a resynchronisation. False once the chip is lost, said.
+bool moveOn(Frame frame, unsigned& a, unsigned& good, unsigned n);
+
 // True once the chip no longer answers in step.
 bool chipLost();
 

@@ -51,19 +51,9 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
     for (unsigned a = 0; a < size;) {
         bytes[a] = readTargetByte(kind, a);
         if (!port::answering()) return false;
-        Frame frame = keepInStep();
-        if (frame == Frame::Lost) {
-            reportLost(a);
-            return false;
-        }
-        if (mustGoBack()) {
-            wentBack();
-            a = good;
-            continue;
-        }
-        ++a;
-        if (frame == Frame::InStep) good = a;
-        if (a % kProgressBytes == 0) showProgress(a / kProgressBytes);
+        unsigned was = a;
+        if (!moveOn(keepInStep(), a, good, 1)) return false;
+        if (a > was && a % kProgressBytes == 0) showProgress(a / kProgressBytes);
     }
     return true;
 }
