@@ -72,7 +72,7 @@ else()
     install(FILES README.md ${CMAKE_CURRENT_BINARY_DIR}/copyright
                   ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
+    install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md" PATTERN "*.svg")
     # The udev rule is an example: it grants nothing until it is copied and
     # narrowed to one adapter (docs/packaging.md).
     install(FILES examples/blink.hex examples/blink.asm examples/walking-bit.eep
