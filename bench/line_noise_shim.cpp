@@ -52,8 +52,8 @@ struct Shim {
 
     Shim() {
         next = reinterpret_cast<Ioctl>(dlsym(RTLD_NEXT, "ioctl"));
-        const char* spec = std::getenv("LINE_NOISE");
-        if (next == nullptr || spec == nullptr || std::getenv("VTARGET") == nullptr) return;
+        const char* settings = std::getenv("LINE_NOISE");
+        if (next == nullptr || settings == nullptr || std::getenv("VTARGET") == nullptr) return;
         Dl_info where{};
         if (dladdr(reinterpret_cast<void*>(next), &where) == 0 || where.dli_fname == nullptr ||
             std::strstr(where.dli_fname, "libvtarget") == nullptr) {
@@ -61,7 +61,7 @@ struct Shim {
             return;
         }
         unsigned long long seed = 0;
-        std::string text(spec);
+        std::string text(settings);
         for (std::size_t at = 0; at <= text.size();) {
             std::size_t end = text.find(',', at);
             if (end == std::string::npos) end = text.size();
