@@ -389,8 +389,8 @@ int runOnPort(const ProgramOptions& options, const Images& images, std::FILE* in
         bool erasing = options.mode == Mode::Program && !options.keepFlash;
         proof = Proof{};
         isp::Connection connection = isp::connect(options.fast, erasing);
-        if (connection != isp::Connection::NoSync) code = workOnChip(options, images, connection);
-        if (connection != isp::Connection::NoSync) code = endOfWork(code);
+        if (connection != isp::Connection::NoSync)
+            code = endOfWork(workOnChip(options, images, connection));
     }
     if (isp::interruption() != 0) {
         // The chip is let go, whatever step the signal ended.
