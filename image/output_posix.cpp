@@ -481,10 +481,6 @@ const char* reason() {
     return std::strerror(lastError);
 }
 
-}  // namespace image::output
-
-namespace image::output {
-
 void stop() {
     ending = 1;
 }
