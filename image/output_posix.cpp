@@ -16,8 +16,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
