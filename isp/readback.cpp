@@ -1,6 +1,8 @@
 #include "isp/readback.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "isp/frame.h"
 #include "isp/instructions.h"
@@ -20,11 +22,15 @@ struct Place {
     image::ImageRecord record{0, 0, nullptr};
     unsigned i = 0;  // the record's next byte
     unsigned n = 0;  // the record's number; 0 before the first
-    unsigned compared = 0, differing = 0;
+    unsigned compared = 0;
 };
 
 // The highest progress line shown since startProgress().
 unsigned shown = 0;
+
+// The bytes whose mismatch line a comparison printed, of the image's memory.
+bool differed[image::kFlashBytes];
+unsigned differedCount = 0;
 
 }  // namespace
 
@@ -58,8 +64,12 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
     return true;
 }
 
-bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing) {
-    startProgress();
+bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing, bool again) {
+    if (!again) {
+        startProgress();
+        std::fill(std::begin(differed), std::end(differed), false);
+        differedCount = 0;
+    }
     const char* memory = image.kind == MemoryKind::Flash ? "flash" : "EEPROM";
     Place at, good;
     for (;;) {
@@ -88,8 +98,9 @@ bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differ
         if (got != wanted) got = readMajority(image.kind, a, got);
         ++at.compared;
         ++at.i;
-        if (got != wanted) {
-            ++at.differing;
+        if (got != wanted && !differed[a % image::kFlashBytes]) {
+            differed[a % image::kFlashBytes] = true;
+            ++differedCount;
             std::fprintf(stderr, ">>> Error verifying %s at %04X. waited %02x <> readed %02x\n",
                          memory, a, wanted, got);
         }
@@ -97,7 +108,7 @@ bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differ
         if (frame == Frame::InStep) good = at;
     }
     compared = at.compared;
-    differing = at.differing;
+    differing = differedCount;
     return differing == 0 && port::answering() && !chipLost();
 }
 

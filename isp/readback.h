@@ -29,10 +29,14 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes);
 // Reads back every data byte of a checked image and prints each one that
 // differs (read three times, by the majority), and a progress line per
 // record, the chip kept in step: after a resynchronisation the comparison
-// goes on from the last byte known good. compared counts the bytes read
-// back, differing those that differ. Returns true when every byte matched;
-// false when one differed or the port stopped answering (the comparison ends
-// there).
-bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing);
+// goes on from the last byte known good. With again, the comparison is made
+// once more without progress lines, and a byte already said to differ is not
+// said again: what a chip out of step executed may have written a byte
+// already compared. compared counts the bytes read back, differing the bytes
+// said to differ since the first comparison. Returns true when every byte
+// matched; false when one differed or the port stopped answering (the
+// comparison ends there).
+bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing,
+                 bool again = false);
 
 }  // namespace isp

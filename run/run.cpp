@@ -119,6 +119,7 @@ struct Proof {
     bool proven[2] = {false, false};
     bool keptFlash = false;           // the EEPROM over a kept flash, the flash as it was
     bool erased = false;              // the run erased the chip
+    const image::Image* verified = nullptr;  // a verify's image, every byte compared
     bool doubted = false;             // a byte differed from its image
     unsigned resynchronisations = 0;  // the run's count when last proven
 };
@@ -146,6 +147,8 @@ bool otherStillErased() {
 // Reads every proven memory back again. Returns true when each still holds
 // what it must.
 bool proveAgain() {
+    unsigned compared = 0, differing = 0;
+    if (proof.verified) return isp::verifyImage(*proof.verified, compared, differing, true);
     bool same = true;
     for (unsigned i = 0; i < 2; ++i) {
         if (!proof.proven[i]) continue;
@@ -215,7 +218,11 @@ int programTarget(const ProgramOptions& options, const Images& images, int model
 int readTarget(const ProgramOptions& options) {
     const FileArgument& file = options.files[0];
     image::MemoryKind kind = memoryKindOf(file);
-    if (!isp::readMemory(kind, memoryRead) || !isp::confirmRead(kind, memoryRead)) {
+    // A garbled instruction answers alike whatever byte it was for, so on a
+    // line that showed noise two agreeing reads may both be wrong: every
+    // byte is read a third time.
+    if (!isp::readMemory(kind, memoryRead) || !isp::confirmRead(kind, memoryRead) ||
+        (isp::noiseSeen() && !isp::confirmRead(kind, memoryRead))) {
         return kNotProgrammed;
     }
     unsigned size = image::memoryBytes(kind);
@@ -229,13 +236,22 @@ int readTarget(const ProgramOptions& options) {
     return kSuccess;
 }
 
-// Compares every data byte of the image with the chip. Returns the exit code.
+// Compares every data byte of the image with the chip, once more wherever
+// the chip was resynchronised meanwhile. Returns the exit code.
 int verifyTarget(const image::Image& loaded) {
     unsigned compared = 0;
     unsigned differing = 0;
+    unsigned resynchronisations = isp::resynchronisationCount();
     bool matched = isp::verifyImage(loaded, compared, differing);
+    while (isp::resynchronisationCount() != resynchronisations && isp::portAnswering() &&
+           !isp::chipLost()) {
+        resynchronisations = isp::resynchronisationCount();
+        matched = isp::verifyImage(loaded, compared, differing, true);
+    }
     if (!isp::portAnswering() || isp::chipLost()) return kNotProgrammed;
     std::fprintf(stderr, "  %u of %u bytes differ\n", differing, compared);
+    proof.verified = &loaded;
+    proof.resynchronisations = isp::resynchronisationCount();
     return matched ? kSuccess : kNotProgrammed;
 }
 
@@ -298,7 +314,7 @@ int endOfWork(int code) {
             code = kNotProgrammed;
             break;
         }
-        bool proven = proof.proven[0] || proof.proven[1] || proof.erased;
+        bool proven = proof.proven[0] || proof.proven[1] || proof.erased || proof.verified;
         if (!proven || proof.resynchronisations == isp::resynchronisationCount()) break;
         proof.resynchronisations = isp::resynchronisationCount();
         if (!proveAgain()) {
