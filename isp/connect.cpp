@@ -130,6 +130,7 @@ bool resynchronise(unsigned signatureZero) {
 Connection connect(bool fast, bool eraseProtected) {
     const Waits& waits = fast ? kFastWaits : kWaits;
     startRun();
+    fillEnableWith(kFactoryFuse);
     bool synchronised = synchronise(waits);
     // Where samples wait for a lagging status, a wait too short reads bits
     // late, which looks like a framing slip and echoes all the same: the
@@ -154,6 +155,7 @@ Connection connect(bool fast, bool eraseProtected) {
         syncError();
         return Connection::NoSync;
     }
+    fillEnableWith(connectedFuse);
     // The report shows bits 5-0, as it always has.
     unsigned fuse = connectedFuse & 0x3Fu;
     // Bits from a port that stopped answering were never read: the run says so.
@@ -168,8 +170,9 @@ Connection connect(bool fast, bool eraseProtected) {
         chipErase();
         waitMs(waits.erase);
         // What the erase left is what the run must leave.
-        expectLock(readAgreeing(readLockBits));
-        learnSignatureZero();
+        unsigned erased = readAgreeing(readLockBits);
+        expectLock(erased);
+        expectSignatureZero(erased);
     }
     return Connection::Ready;
 }

@@ -36,6 +36,10 @@ void learnSignatureZero() {
     signatureZero = readAgreeing([] { return readSignatureByte(0); });
 }
 
+void expectSignatureZero(unsigned lock) {
+    signatureZero = (lock & 0x06u) == 0 ? 0x00 : kAtmel;
+}
+
 void startRun() {
     lastCheck = instructionsClocked();
     signatureZero = kAtmel;

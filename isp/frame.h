@@ -19,9 +19,14 @@ void startRun();
 // Reads signature byte 0 until two reads agree, as the check is to expect
 // it: Atmel's 0x1E, or 0x00 from a chip with both lock bits programmed,
 // which answers Read Signature Byte with its address (see identify). Done
-// where the chip was just synchronised and after each change of its lock
-// bits.
+// where the chip was just synchronised, before its lock bits are known.
 void learnSignatureZero();
+
+// From now on the check expects signature byte 0 as a chip with these lock
+// bits answers it, not as a read gives it: after an erase or a lock write,
+// a chip that slipped its frame would be read as 0x00 and taken as locked,
+// and every later check would pass on its silence.
+void expectSignatureZero(unsigned lock);
 
 enum class Frame {
     Unchecked,       // no check was due

@@ -10,6 +10,8 @@ using waveform::IspInstruction;
 
 std::uint64_t clocked = 0;
 
+std::uint8_t enableFill = kFactoryFuse >> 1;
+
 IspInstruction word(unsigned b1, unsigned b2, unsigned b3, unsigned b4) {
     return ((b1 & 0xFFu) << 24) | ((b2 & 0xFFu) << 16) | ((b3 & 0xFFu) << 8) | (b4 & 0xFFu);
 }
@@ -50,25 +52,29 @@ std::uint8_t sendThenQuery(IspInstruction written, std::uint32_t waitUs, IspInst
 
 }  // namespace
 
-// AC 53 00 00: bytes 1, 2 and 4 sent, byte 3 exchanged for the echo.
+void fillEnableWith(unsigned fuse) {
+    enableFill = static_cast<std::uint8_t>((fuse & 0xFFu) >> 1);
+}
+
+// AC 53 00 ff: bytes 1, 2 and 4 sent, byte 3 exchanged for the echo.
 bool programmingEnable() {
     ++clocked;
     waveform::Waveform wave = port::begin();
     waveform::sendByte(wave, 0xAC);
     waveform::sendByte(wave, 0x53);
     waveform::exchangeByte(wave, 0x00);
-    waveform::sendByte(wave, 0x00);
+    waveform::sendByte(wave, enableFill);
     return waveform::byteAt(port::exchange(wave), 0) == 0x53;
 }
 
-// AC 53 00 00 and 30 00 00 rr in one waveform
+// AC 53 00 ff and 30 00 00 rr in one waveform
 bool answersInStep(unsigned signatureZero) {
     clocked += 2;
     waveform::Waveform wave = port::begin();
     waveform::sendByte(wave, 0xAC);
     waveform::sendByte(wave, 0x53);
     waveform::exchangeByte(wave, 0x00);
-    waveform::sendByte(wave, 0x00);
+    waveform::sendByte(wave, enableFill);
     waveform::queryInstruction(wave, word(0x30, 0x00, 0x00, 0x00));
     waveform::Samples samples = port::exchange(wave);
     return waveform::byteAt(samples, 0) == 0x53 && waveform::byteAt(samples, 8) == signatureZero;

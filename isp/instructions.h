@@ -6,6 +6,17 @@
 
 namespace isp {
 
+// Programming Enable's fourth byte is "xxxx xxxx" (ATtiny11/12 1006,
+// ATtiny15L 1187, "Serial Programming Instruction Set"): it is sent as the
+// fuse byte the chip holds, shifted right by one. One of the three zeros
+// around its first two bytes' boundary lost on the line turns the word into
+// Write Fuse Bits (AC A6 ..) with that byte shifted back as its data: the
+// chip then writes the fuse byte it holds, but for CKSEL0 cleared, which
+// keeps it on the same kind of clock or moves it to the internal RC one.
+// Until the fuse byte is known it is the ATtiny12's factory 0x52: SPIEN
+// programmed, RSTDISBL not, the internal RC oscillator.
+constexpr unsigned kFactoryFuse = 0x52;
+void fillEnableWith(unsigned fuse);
 // Returns true when the target echoes 0x53 in the third byte.
 bool programmingEnable();
 // Programming Enable and Read Signature Byte 0 in one waveform: true when

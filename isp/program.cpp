@@ -40,12 +40,19 @@ struct Load {
 };
 
 // Reads the byte at a until it shows d or a write's longest time from start
-// has passed; got is the byte read first. Returns the byte read last.
+// has passed; got is the byte read first. A byte being written reads 0xFF
+// (1006C and 1187E, "Data Polling"): two reads in a row that show neither
+// it nor d end the polling, as a chip out of step answers them, which the
+// caller's check then finds, instead of taking 30 polls. Returns the byte
+// read last.
 unsigned pollByte(MemoryKind kind, unsigned a, unsigned d, unsigned got, std::uint64_t start) {
     std::uint64_t deadline = start + kMaxWriteUs;
-    for (unsigned polls = 1; got != d && polls < kMaxPolls && port::nowUs() < deadline; ++polls) {
+    unsigned strange = got != kErased ? 1 : 0;
+    for (unsigned polls = 1; got != d && strange < 2 && polls < kMaxPolls && port::nowUs() < deadline;
+         ++polls) {
         port::wait(kPollGapUs);
         got = readTargetByte(kind, a);
+        strange = got != d && got != kErased ? strange + 1 : 0;
     }
     return got;
 }
@@ -180,6 +187,7 @@ Bits programFuse(unsigned f, int model) {
     // The end of the run expects what was read back: a difference is said
     // once, by the caller, and a later change on its own.
     expectFuse(bits.read, m.fuseBits);
+    fillEnableWith(bits.read);
     return bits;
 }
 
@@ -187,7 +195,7 @@ Bits programLock(unsigned l) {
     writeLockBits(l);
     Bits bits = pollBits(readLockBits, l & 0x06u, 0x06u);
     expectLock(bits.read);
-    if (bits.read != 0x06) learnSignatureZero();
+    expectSignatureZero(bits.read);
     return bits;
 }
 
@@ -204,7 +212,7 @@ bool eraseChip(bool fast, int model) {
     if (steps == EraseSteps::ThenReenter && !reenter(fast)) return false;
     // Chip Erase clears the lock bits and leaves the fuse bits.
     expectLock(0x06);
-    learnSignatureZero();
+    expectSignatureZero(0x06);
     return true;
 }
 

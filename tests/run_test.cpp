@@ -230,9 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"EepromMismatchStopsTheLoad", "eestuck=02:00", "/l:6 data.eep", 5,
                kErasing + ">>> Error verifying EEPROM at 002.\n  lock bits 06 written\n" + kRelease,
                4630 + kEraseStepsMs},
-        // The chip's 2513th call falls in the first byte's write, its 2505th to 2632nd.
+        // The chip's 2273th call falls in the first byte's write, its 2265th to 2392nd.
         Ending{
-            "PortStopsAnswering", "fail-after=2512", "/f:82 blink.hex", 5,
+            "PortStopsAnswering", "fail-after=2272", "/f:82 blink.hex", 5,
             kErasing + ">>> Port COM1: stopped answering (adapter unplugged?)." + kCanceled + kEoj,
             4610 + kEraseStepsMs},
         Ending{"PortFailsBeforeSync", "fail-after=100", "blink.hex", 3, kConnect + kSyncError,
@@ -385,8 +385,8 @@ TEST_P(Runs, LeaveTheImageAndTheBitsInTheChip) {
         return;
     }
     EXPECT_EQ(target.adapter.lineCalls() + target.adapter.statusReads(),
-              3u + 5 + 144 + 20 * 120 + 5 * 128 + 18 * 248 + 1024 * 120 + 38 * 264 + 1);
-    EXPECT_EQ(target.adapter.statusReads(), 1 + 8u * (1 + 20 + 18 + 1024 + 38 * 2));
+              3u + 5 + 144 + 16 * 120 + 5 * 128 + 18 * 248 + 1024 * 120 + 38 * 264 + 1);
+    EXPECT_EQ(target.adapter.statusReads(), 1 + 8u * (1 + 16 + 18 + 1024 + 38 * 2));
     const std::vector<std::string>& trace = target.adapter.trace();
     EXPECT_EQ(
         std::vector<std::string>(trace.begin(), trace.begin() + 11),
@@ -440,18 +440,16 @@ TEST(Run, EachModelErasesAndTakesItsFuseByteAsItsDatasheetSays) {
     testsupport::writeFile("blink.hex", kBlink);
     testsupport::writeFile("zero.bin", std::string(1, '\0'));
     const std::uint32_t kErase = 0xAC9FFFFF, kFirst = 0x4000000A;
-    // After the erase, signature byte 0 is read twice, as the checks of the
-    // frame are to expect it.
-    const std::uint32_t kSignature = 0x30000000;
-    const std::vector<std::uint32_t> k12{kErase,     0x400000FF, kErase,
-                                         kSignature, kSignature, kFirst},
-        k15{kErase, 0xAC530000, kSignature, kSignature, kFirst};
+    // The ATtiny15's Programming Enable carries the fuse byte it holds, 5F,
+    // shifted right by one in its fourth byte.
+    const std::vector<std::uint32_t> k12{kErase, 0x400000FF, kErase, kFirst},
+        k15{kErase, 0xAC530000 | 0x5F >> 1, kFirst};
     for (const auto& [vtarget, args, code, fuse, next, erase] :
          {std::tuple{"erase-warning,flash-in=zero.bin", "/f:211 blink.hex", 0, 0xD3, 0, k12},
           {"erase-warning,flash-in=zero.bin", "--fast /f:211 blink.hex", 0, 0xD3, 0, k12},
           {"model=15", "/f:211 blink.hex", 0, 0xDF, 0, k15},
           {"model=15", "--fast /f:95 blink.hex", 0, 0x5F, 0, k15},
-          {"model=10", "--fast blink.hex", 0, 0xF2, 0, {kErase, kSignature, kSignature, kFirst}},
+          {"model=10", "--fast blink.hex", 0, 0xF2, 0, {kErase, kFirst}},
           {"", "/f:95 blink.hex", 1, 0x52, 0, {}},
           {"", "--allow-lockout /f:95 blink.hex", 0, 0x5F, 3, k12},
           {"clock=crystal", "--allow-lockout /f:95 blink.hex", 0, 0x5F, 0, k12},

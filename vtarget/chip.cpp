@@ -8,7 +8,8 @@ constexpr std::uint64_t kSettleNs = 20000000;
 constexpr std::uint8_t kUnlocked = 0x06;
 constexpr std::uint8_t kSpien = 0x20;     // unprogrammed (1): no serial programming
 constexpr std::uint8_t kRstdisbl = 0x10;  // programmed (0): RESET is an I/O pin
-constexpr std::uint32_t kEnableWord = 0xAC530000;
+// Programming Enable's first three bytes, as hosts send them: AC 53 00 xx.
+constexpr std::uint32_t kEnableBytes = 0xAC5300;
 
 const char* const kKindNames[] = {
     "programming_enable", "chip_erase",   "read_signature", "read_calibration",
@@ -179,7 +180,7 @@ void Chip::setPin(Pin pin, bool level) {
 void Chip::hostSample(bool mosi) {
     if (!programming_) return;
     hostShift_ = (hostShift_ << 1) | (mosi ? 1u : 0u);
-    hostBit_ = hostShift_ == kEnableWord ? 0 : (hostBit_ + 1) % 32;
+    hostBit_ = hostShift_ >> 8 == kEnableBytes ? 0 : (hostBit_ + 1) % 32;
 }
 
 void Chip::glitchSck() {

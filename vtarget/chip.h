@@ -24,7 +24,7 @@
 // The chip also keeps the host's frame, to tell when it has lost it: the
 // adapter reports each rising SCK edge the host meant (hostSample()), which
 // noise may have dropped or doubled on its way to the pin. The host's words
-// start where it last completed a Programming Enable (AC 53 00 00, which no
+// start where it last completed a Programming Enable (AC 53 00 xx, which no
 // host sends but at a word's start) and follow every 32 edges; a word the
 // chip acts on while its own framing ends elsewhere was clocked out of frame.
 #pragma once

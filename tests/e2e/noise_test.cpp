@@ -65,28 +65,27 @@ TEST(Noise, NoSuccessWithoutProofAndNoWriteFromAReadOnlyRun) {
     } rows[] = {
         // Write EEPROM C0 00 09 FF with the address's bit 0 flipped: 0xFF over
         // address 8, which read back right; address 9 reads 0xFF as wanted.
-        {"noise-at=mosi-bit:1240", q + " data.eep", 5, ">>> Error verifying EEPROM at 008.\n"},
+        {"noise-at=mosi-bit:1176", q + " data.eep", 5, ">>> Error verifying EEPROM at 008.\n"},
         // --fast: C0 00 08 5A lands at 9; the fifth poll of 8 reads 9.
-        {"noise-at=mosi-bit:1176,mosi-bit:1336", q + " --fast data.eep", 5,
+        {"noise-at=mosi-bit:1112,mosi-bit:1272", q + " --fast data.eep", 5,
          ">>> Error verifying EEPROM at 008.\n>>> Error verifying EEPROM at 009.\n"},
-        // A check's Programming Enable, AC 53 00 00, turned into Write Fuse Bits
-        // AC B3 00 00 by three flipped bits.
+        // A check's Programming Enable, AC 53 00 29, turned into Write Fuse Bits
+        // AC B3 00 29 by three flipped bits.
         {"noise-at=mosi-bit:2441,mosi-bit:2442,mosi-bit:2443", q + " --read dump.hex", 5,
-         ">>> Fuse bits changed from 12 to 00. Programming canceled!\n"},
+         ">>> Fuse bits changed from 12 to 29. Programming canceled!\n"},
         // The first Programming Enable's echo misread: the chip was in step.
         {"noise-at=miso:2", q + " --read dump.hex", 0, ""},
         {"noise-at=miso:2,flash-in=full.bin", q + " --verify full.hex", 0,
          "  0 of 1024 bytes differ\n"},
         // An SCK pulse lost in the middle of a load: found within 32
         // instructions, the load goes on from the last byte known good ...
-        {"noise-at=sck-drop:210001", q + " full.hex", 0, kLineNoise},
-        {"noise-at=sck-drop:150001", q + " --fast full.hex", 0, kLineNoise},
+        {"noise-at=sck-drop:179873", q + " full.hex", 0, kLineNoise},
+        {"noise-at=sck-drop:149873", q + " --fast full.hex", 0, kLineNoise},
         // ... or a write the chip framed out of step programmed a byte that no
-        // write can bring back: said, never taken for success; here during
-        // the load, and during the final pass at a byte it had read.
-        {"noise-at=sck-drop:180001", q + " full.hex", 5,
-         ">>> Error verifying flash at 038C. waited 23 <> readed 02\n"},
-        {"noise-at=sck-drop:180001", q + " --fast full.hex", 5,
+        // write can bring back: said, never taken for success.
+        {"noise-at=sck-drop:209873", q + " full.hex", 5,
+         ">>> Error verifying flash at 00A0. waited 7d <> readed 00\n"},
+        {"noise-at=sck-drop:179873", q + " --fast full.hex", 5,
          ">>> Error verifying flash at 0078. waited 0e <> readed 00\n"},
     };
     const std::string eep = e2e::record(0, "\x01\x02\x03\x04\x05\x06\x07\x08\x5A\xFF");
