@@ -21,9 +21,13 @@ struct Expected {
 Expected fuse{0, 0};
 Expected lock{0x06, 0x06};
 
+bool matches(const Expected& expected, unsigned got) {
+    return (got & expected.mask) == (expected.value & expected.mask);
+}
+
 // Says so where the bits read no longer show what they must.
 bool same(const char* which, const Expected& expected, unsigned got) {
-    if ((got & expected.mask) == (expected.value & expected.mask)) return true;
+    if (matches(expected, got)) return true;
     std::fprintf(stderr, ">>> %s bits changed from %02X to %02X. Programming canceled!\n", which,
                  expected.value & expected.mask, got & expected.mask);
     return false;
@@ -66,6 +70,13 @@ bool bitsAsExpected() {
     unsigned fuseRead = 0, lockRead = 0;
     // A chip lost here is not a change of its bits: the line said so.
     if (!readBitsInStep(fuseRead, lockRead) || !port::answering()) return !chipLost();
+    // Two garbled reads may agree, as instructions garbled into none answer
+    // alike: bits that differ are read again, the chip proved in step in
+    // between, before they are said to have changed.
+    if ((!matches(fuse, fuseRead) || !matches(lock, lockRead)) &&
+        (!readBitsInStep(fuseRead, lockRead) || !port::answering())) {
+        return !chipLost();
+    }
     bool fuseSame = same("Fuse", fuse, fuseRead);
     return same("Lock", lock, lockRead) && fuseSame;
 }

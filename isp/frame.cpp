@@ -26,6 +26,7 @@ constexpr unsigned kAtmel = 0x1E;
 unsigned signatureZero = kAtmel;
 std::uint64_t lastCheck = 0;
 bool lost = false;
+bool lostSaid = false;
 bool resynchronised = false;
 unsigned readAgain = 0;
 unsigned resynchronisations = 0;
@@ -44,6 +45,7 @@ void startRun() {
     lastCheck = instructionsClocked();
     signatureZero = kAtmel;
     lost = false;
+    lostSaid = false;
     resynchronised = false;
     readAgain = 0;
     resynchronisations = 0;
@@ -91,6 +93,9 @@ bool noiseSeen() {
 }
 
 void reportLost(unsigned a) {
+    // Every step that meets the lost chip ends; the run says so once.
+    if (lostSaid) return;
+    lostSaid = true;
     std::fprintf(stderr,
                  ">>> Lost the chip at %04X: it no longer answers in step. Programming canceled!\n",
                  a);

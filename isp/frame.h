@@ -64,7 +64,7 @@ unsigned resynchronisationCount();
 // True once the run read a byte again or resynchronised the chip.
 bool noiseSeen();
 
-// Says that the chip was lost while the run stood at address a.
+// Says that the chip was lost while the run stood at address a, once a run.
 void reportLost(unsigned a);
 
 // The byte at a again, where a read gave first (and a second read second,
