@@ -25,7 +25,8 @@ bool* reportedOf(MemoryKind kind) {
 }
 
 // Compares the bytes read from a on; where one differs, reads it again.
-// Returns false where one still differs.
+// Returns false where one still differs; stops where the chip must be gone
+// back to or was lost.
 bool compare(MemoryKind kind, unsigned a, const std::uint8_t* got, unsigned n,
              const std::uint8_t* expected) {
     bool same = true;
@@ -38,6 +39,7 @@ bool compare(MemoryKind kind, unsigned a, const std::uint8_t* got, unsigned n,
             continue;
         }
         unsigned again = readMajority(kind, at, got[i]);
+        if (mustGoBack() || chipLost()) return same;
         if (again == expected[at]) continue;
         same = false;
         reported[at] = true;
@@ -92,6 +94,7 @@ bool confirmRead(MemoryKind kind, std::uint8_t* bytes) {
                     static_cast<std::uint8_t>(readMajority(kind, a + i, bytes[a + i], got[i]));
             }
         }
+        if (chipLost()) frame = Frame::Lost;
         if (!moveOn(frame, a, good, n)) return false;
     }
     return port::answering();
@@ -126,8 +129,9 @@ bool finalPass(MemoryKind kind, const std::uint8_t* expected) {
         bool differs = false;
         for (unsigned i = 0; i < n; ++i)
             differs = differs || (got[i] != expected[a + i] && !reported[a + i]);
-        Frame frame = keepInStep(differs);
-        if (frame == Frame::Lost) {
+        if (keepInStep(differs) != Frame::Lost && !mustGoBack())
+            same = compare(kind, a, got, n, expected) && same;
+        if (chipLost()) {
             reportLost(a);
             return false;
         }
@@ -138,7 +142,6 @@ bool finalPass(MemoryKind kind, const std::uint8_t* expected) {
             a = 0;
             continue;
         }
-        same = compare(kind, a, got, n, expected) && same;
         a += n;
     }
     return same && port::answering();

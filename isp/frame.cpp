@@ -119,16 +119,18 @@ bool moveOn(Frame frame, unsigned& a, unsigned& good, unsigned n) {
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second) {
     unsigned last = readTargetByte(kind, a);
     bool noise = last != first || (second >= 0 && last != static_cast<unsigned>(second));
-    for (unsigned reads = 1; reads < kMaxReads && port::answering(); ++reads) {
+    bool agreed = false;
+    for (unsigned reads = 1; reads < kMaxReads && port::answering() && !agreed; ++reads) {
         unsigned got = readTargetByte(kind, a);
-        if (got == last) {
-            if (noise) ++readAgain;
-            return got;
-        }
-        noise = true;
+        agreed = got == last;
+        noise = noise || !agreed;
         last = got;
     }
-    ++readAgain;
+    if (noise || !agreed) ++readAgain;
+    // Reads that differed may have been clocked into a chip that lost its
+    // frame among them, which answers alike to every read: they count only
+    // once it is proved in step after them.
+    if (noise) keepInStep(true);
     return last;
 }
 

@@ -71,7 +71,8 @@ void reportLost(unsigned a);
 // where not negative) and the caller doubts it: read until two reads in a
 // row agree (with the read that gave first, three reads, the majority), at
 // most five reads, else the last. Reads that differ count as a byte read
-// again.
+// again, and the chip is proved in step after them: the caller goes back
+// where it must (mustGoBack) and stops where the chip is lost.
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second = -1);
 
 // Counts a byte read again where the caller read it again itself.

@@ -75,7 +75,7 @@ bool check(Load& load, unsigned a, unsigned wanted, unsigned got) {
     Frame frame = keepInStep(true);
     if (frame == Frame::Resynchronised || frame == Frame::Lost) return false;
     got = readMajority(load.kind, a, got);
-    if (!port::answering()) return false;
+    if (!port::answering() || mustGoBack() || chipLost()) return false;
     if (got == wanted) return true;
     load.verified = false;
     noteReported(load.kind, a);

@@ -85,7 +85,9 @@ bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differ
         unsigned got = readTargetByte(image.kind, a);
         if (!port::answering()) break;
         Frame frame = keepInStep(got != wanted);
-        if (frame == Frame::Lost) {
+        if (frame != Frame::Lost && !mustGoBack() && got != wanted)
+            got = readMajority(image.kind, a, got);
+        if (chipLost()) {
             reportLost(a);
             break;
         }
@@ -95,7 +97,6 @@ bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differ
             at = good;
             continue;
         }
-        if (got != wanted) got = readMajority(image.kind, a, got);
         ++at.compared;
         ++at.i;
         if (got != wanted && !differed[a % image::kFlashBytes]) {
