@@ -15,8 +15,8 @@ namespace {
 
 // The instructions of a check.
 constexpr unsigned kCheckInstructions = 2;
-// Fresh reads of a doubted byte before the last is taken.
-constexpr unsigned kMaxReads = 5;
+// Fresh reads of a doubted byte before the most read value is taken.
+constexpr unsigned kMaxReads = 9;
 // A line that loses the frame this often in one run is not worth going on.
 constexpr unsigned kMaxResynchronisations = 16;
 
@@ -30,6 +30,42 @@ bool lostSaid = false;
 bool resynchronised = false;
 unsigned readAgain = 0;
 unsigned resynchronisations = 0;
+
+// The values a doubted byte was read as, and how often.
+struct Votes {
+    unsigned value[kMaxReads + 2];
+    unsigned count[kMaxReads + 2];
+    unsigned kinds = 0;
+    unsigned last = 0;  // the value counted last, which wins a tie
+};
+
+void vote(Votes& votes, unsigned value) {
+    votes.last = value;
+    for (unsigned i = 0; i < votes.kinds; ++i) {
+        if (votes.value[i] != value) continue;
+        ++votes.count[i];
+        return;
+    }
+    votes.value[votes.kinds] = value;
+    votes.count[votes.kinds++] = 1;
+}
+
+// The value counted most often (of a tie, the one counted last), and by how
+// many counts it leads any other.
+unsigned leader(const Votes& votes, unsigned& lead) {
+    unsigned best = 0;
+    for (unsigned i = 1; i < votes.kinds; ++i) {
+        bool more = votes.count[i] > votes.count[best];
+        bool tie = votes.count[i] == votes.count[best] && votes.value[i] == votes.last;
+        if (more || tie) best = i;
+    }
+    unsigned next = 0;
+    for (unsigned i = 0; i < votes.kinds; ++i) {
+        if (i != best && votes.count[i] > next) next = votes.count[i];
+    }
+    lead = votes.count[best] - next;
+    return votes.value[best];
+}
 
 }  // namespace
 
@@ -117,21 +153,22 @@ bool moveOn(Frame frame, unsigned& a, unsigned& good, unsigned n) {
 }
 
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second) {
-    unsigned last = readTargetByte(kind, a);
-    bool noise = last != first || (second >= 0 && last != static_cast<unsigned>(second));
-    bool agreed = false;
-    for (unsigned reads = 1; reads < kMaxReads && port::answering() && !agreed; ++reads) {
-        unsigned got = readTargetByte(kind, a);
-        agreed = got == last;
-        noise = noise || !agreed;
-        last = got;
+    Votes votes;
+    vote(votes, first);
+    if (second >= 0) vote(votes, static_cast<unsigned>(second));
+    unsigned lead = 0, value = first;
+    for (unsigned reads = 1; reads <= kMaxReads && port::answering(); ++reads) {
+        vote(votes, readTargetByte(kind, a));
+        value = leader(votes, lead);
+        if (reads >= 2 && lead >= 2) break;
     }
-    if (noise || !agreed) ++readAgain;
+    bool noise = votes.kinds > 1;
+    if (noise) ++readAgain;
     // Reads that differed may have been clocked into a chip that lost its
     // frame among them, which answers alike to every read: they count only
     // once it is proved in step after them.
     if (noise) keepInStep(true);
-    return last;
+    return value;
 }
 
 void countReadAgain() {

@@ -68,10 +68,10 @@ bool noiseSeen();
 void reportLost(unsigned a);
 
 // The byte at a again, where a read gave first (and a second read second,
-// where not negative) and the caller doubts it: read until two reads in a
-// row agree (with the read that gave first, three reads, the majority), at
-// most five reads, else the last. Reads that differ count as a byte read
-// again, and the chip is proved in step after them: the caller goes back
+// where not negative) and the caller doubts it: read at least twice more,
+// until one value was read two times more often than any other (on a clean
+// line, three reads alike), at most nine fresh reads, else the value read
+// most often. Reads that differ count as a byte read again, and the chip is proved in step after them: the caller goes back
 // where it must (mustGoBack) and stops where the chip is lost.
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second = -1);
 
