@@ -71,8 +71,9 @@ void reportLost(unsigned a);
 // where not negative) and the caller doubts it: read at least twice more,
 // until one value was read two times more often than any other (on a clean
 // line, three reads alike), at most nine fresh reads, else the value read
-// most often. Reads that differ count as a byte read again, and the chip is proved in step after them: the caller goes back
-// where it must (mustGoBack) and stops where the chip is lost.
+// most often. Reads that differ count as a byte read again, and the chip
+// is proved in step after them: the caller goes back where it must
+// (mustGoBack) and stops where the chip is lost.
 unsigned readMajority(image::MemoryKind kind, unsigned a, unsigned first, int second = -1);
 
 // Counts a byte read again where the caller read it again itself.

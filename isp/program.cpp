@@ -47,12 +47,12 @@ struct Load {
 // read last.
 unsigned pollByte(MemoryKind kind, unsigned a, unsigned d, unsigned got, std::uint64_t start) {
     std::uint64_t deadline = start + kMaxWriteUs;
-    unsigned strange = got != kErased ? 1 : 0;
-    for (unsigned polls = 1; got != d && strange < 2 && polls < kMaxPolls && port::nowUs() < deadline;
-         ++polls) {
+    unsigned neither = got != kErased ? 1 : 0;
+    for (unsigned polls = 1;
+         got != d && neither < 2 && polls < kMaxPolls && port::nowUs() < deadline; ++polls) {
         port::wait(kPollGapUs);
         got = readTargetByte(kind, a);
-        strange = got != d && got != kErased ? strange + 1 : 0;
+        neither = got != d && got != kErased ? neither + 1 : 0;
     }
     return got;
 }

@@ -117,11 +117,11 @@ bool updateKeepingFlash(const image::Image& eeprom, bool fast, int model) {
 struct Proof {
     const Images* images = nullptr;
     bool proven[2] = {false, false};
-    bool keptFlash = false;           // the EEPROM over a kept flash, the flash as it was
-    bool erased = false;              // the run erased the chip
+    bool keptFlash = false;                  // the EEPROM over a kept flash, the flash as it was
+    bool erased = false;                     // the run erased the chip
     const image::Image* verified = nullptr;  // a verify's image, every byte compared
-    bool doubted = false;             // a byte differed from its image
-    unsigned resynchronisations = 0;  // the run's count when last proven
+    bool doubted = false;                    // a byte differed from its image
+    unsigned resynchronisations = 0;         // the run's count when last proven
 };
 Proof proof;
 
