@@ -104,8 +104,11 @@ void clearReported(MemoryKind kind) {
     std::memset(reportedOf(kind), 0, image::kFlashBytes);
 }
 
-void noteReported(MemoryKind kind, unsigned a) {
-    reportedOf(kind)[a % image::kFlashBytes] = true;
+bool noteReported(MemoryKind kind, unsigned a) {
+    bool& noted = reportedOf(kind)[a % image::kFlashBytes];
+    bool first = !noted;
+    noted = true;
+    return first;
 }
 
 void reportMismatch(MemoryKind kind, unsigned a, unsigned wanted, unsigned got) {

@@ -30,7 +30,8 @@ bool confirmRead(image::MemoryKind kind, std::uint8_t* bytes);
 void clearReported(image::MemoryKind kind);
 
 // Notes that the load printed the mismatch line of the memory's byte at a.
-void noteReported(image::MemoryKind kind, unsigned a);
+// Returns false where it was noted already.
+bool noteReported(image::MemoryKind kind, unsigned a);
 
 // Reads every byte of the memory back and compares it with expected. A byte
 // that differs is read twice more and taken by the majority; one that still

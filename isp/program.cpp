@@ -78,8 +78,8 @@ bool check(Load& load, unsigned a, unsigned wanted, unsigned got) {
     if (!port::answering() || mustGoBack() || chipLost()) return false;
     if (got == wanted) return true;
     load.verified = false;
-    noteReported(load.kind, a);
-    reportMismatch(load.kind, a, wanted, got);
+    // A load that went back past a byte it reported says it once.
+    if (noteReported(load.kind, a)) reportMismatch(load.kind, a, wanted, got);
     return load.kind == MemoryKind::Flash;
 }
 
