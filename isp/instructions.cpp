@@ -80,15 +80,17 @@ bool answersInStep(unsigned signatureZero) {
     return waveform::byteAt(samples, 0) == 0x53 && waveform::byteAt(samples, 8) == signatureZero;
 }
 
-// AC 9F FF FF
+// AC 80 00 00: "1010 1100 100x xxxx ..." with every don't-care bit 0. With
+// them 1 (AC 9F FF FF), one SCK pulse lost among the zeros of 9F framed the
+// word as Write Fuse Bits AC BF FF FE, SPIEN unprogrammed: a lock-out.
 void chipErase() {
-    send(word(0xAC, 0x9F, 0xFF, 0xFF));
+    send(word(0xAC, 0x80, 0x00, 0x00));
 }
 
-// AC 9F FF FF, and a wait
+// AC 80 00 00, and a wait
 void chipEraseAndWait(std::uint32_t waitUs) {
     waveform::Waveform wave = port::begin();
-    waveform::sendInstruction(wave, word(0xAC, 0x9F, 0xFF, 0xFF));
+    waveform::sendInstruction(wave, word(0xAC, 0x80, 0x00, 0x00));
     waveform::wait(wave, waitUs);
     port::exchange(wave);
 }

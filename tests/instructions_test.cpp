@@ -26,7 +26,7 @@ TEST(Instructions, ReachTheChipAsTheirFourBytes) {
     testsupport::writeFile("flash.bin", flash);
     testsupport::writeFile("eeprom.bin", flash.substr(0, vtarget::kEepromBytes));
     const Encoding rows[] = {
-        {"ChipErase", sent(isp::chipErase), 0xAC9FFFFF, -1},
+        {"ChipErase", sent(isp::chipErase), 0xAC800000, -1},
         {"ReadSignatureMasked", [] { return int{isp::readSignatureByte(6)}; }, 0x30000200, 0x05},
         {"ReadCalibration", [] { return int{isp::readCalibrationByte()}; }, 0x38000000, 0x5A},
         {"ReadFuseAllEight", [] { return int{isp::readFuseBits()}; }, 0x50000000, 0xD3},

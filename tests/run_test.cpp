@@ -439,7 +439,7 @@ INSTANTIATE_TEST_SUITE_P(Tiny12AndTiny15, KeepFlash,
 TEST(Run, EachModelErasesAndTakesItsFuseByteAsItsDatasheetSays) {
     testsupport::writeFile("blink.hex", kBlink);
     testsupport::writeFile("zero.bin", std::string(1, '\0'));
-    const std::uint32_t kErase = 0xAC9FFFFF, kFirst = 0x4000000A;
+    const std::uint32_t kErase = 0xAC800000, kFirst = 0x4000000A;
     // The ATtiny15's Programming Enable carries the fuse byte it holds, 5F,
     // shifted right by one in its fourth byte.
     const std::vector<std::uint32_t> k12{kErase, 0x400000FF, kErase, kFirst},

@@ -79,6 +79,12 @@ TEST(Noise, NoSuccessWithoutProofAndNoWriteFromAReadOnlyRun) {
         // AC A6 00 52, the fuse byte the chip holds, not a lock-out.
         {"noise-at=sck-drop:651", q + " --read dump.hex", 0, "fuse bits readed = 12h",
          "\"write_fuse\": 1"},
+        // An SCK pulse of the second Chip Erase's second byte lost: AC 80 00 00
+        // frames as no instruction, where AC 9F FF FF framed as Write Fuse
+        // Bits AC BF FF FE, a lock-out. The words after it, out of step,
+        // programmed a byte no write brings back.
+        {"noise-at=sck-drop:1566", q + " full.hex", 5,
+         ">>> Error verifying flash at 0000. waited 0b <> readed 01\n", "\"fuse\": \"52\""},
         // Both reads of a byte garbled alike: read a third time, on a line
         // that showed noise, the dump holds what the chip holds.
         {"noise-seed=1,noise-mosi-bit=1e-3,flash-in=full.bin", q + " --read -", 0, "Flash read"},
