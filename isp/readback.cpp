@@ -1,9 +1,8 @@
 #include "isp/readback.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <iterator>
 
+#include "isp/final_pass.h"
 #include "isp/frame.h"
 #include "isp/instructions.h"
 #include "link/port.h"
@@ -28,8 +27,7 @@ struct Place {
 // The highest progress line shown since startProgress().
 unsigned shown = 0;
 
-// The bytes whose mismatch line a comparison printed, of the image's memory.
-bool differed[image::kFlashBytes];
+// The bytes a comparison said to differ, since its first round.
 unsigned differedCount = 0;
 
 }  // namespace
@@ -67,7 +65,7 @@ bool readMemory(MemoryKind kind, std::uint8_t* bytes) {
 bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differing, bool again) {
     if (!again) {
         startProgress();
-        std::fill(std::begin(differed), std::end(differed), false);
+        clearReported(image.kind);
         differedCount = 0;
     }
     const char* memory = image.kind == MemoryKind::Flash ? "flash" : "EEPROM";
@@ -99,8 +97,7 @@ bool verifyImage(const image::Image& image, unsigned& compared, unsigned& differ
         }
         ++at.compared;
         ++at.i;
-        if (got != wanted && !differed[a % image::kFlashBytes]) {
-            differed[a % image::kFlashBytes] = true;
+        if (got != wanted && noteReported(image.kind, a)) {
             ++differedCount;
             std::fprintf(stderr, ">>> Error verifying %s at %04X. waited %02x <> readed %02x\n",
                          memory, a, wanted, got);
